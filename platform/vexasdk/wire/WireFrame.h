@@ -1,0 +1,51 @@
+// Frame codec of the stand-in device protocol: 4-byte big-endian length, then one JSON object
+// with a string member "type". Shared by the access-library stand-ins and the device simulator.
+#ifndef VEXA_WIRE_FRAME_H
+#define VEXA_WIRE_FRAME_H
+
+#include <json/json.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vexawire {
+
+constexpr uint32_t kMaxFrameLen = 1048576;
+
+// Compact JSON body with its length prefix.
+std::string encodeFrame(const Json::Value& msg);
+
+// Parses one frame body. Fails (with a reason) unless the body is a JSON object holding a
+// string "type". Never throws.
+bool decodeBody(const char* data, size_t len, Json::Value& out, std::string& why);
+
+// Incremental decoder for a byte stream.
+class FrameDecoder {
+public:
+    enum class Result { NeedMore, Frame, Error };
+
+    void feed(const char* data, size_t len) { m_buf.append(data, len); }
+    // Takes the next complete frame out of the buffer. After Error the stream is unusable.
+    Result next(Json::Value& out, std::string& why);
+    size_t buffered() const { return m_buf.size() - m_pos; }
+
+private:
+    std::string m_buf;
+    size_t m_pos = 0;
+    bool m_failed = false;
+};
+
+// Type-checked member access: a missing member or one of the wrong type gives the fallback.
+std::string getString(const Json::Value& obj, const char* name, const std::string& fallback = std::string());
+int64_t getInt(const Json::Value& obj, const char* name, int64_t fallback = 0);
+uint32_t getU32(const Json::Value& obj, const char* name, uint32_t fallback = 0);
+bool getBool(const Json::Value& obj, const char* name, bool fallback = false);
+
+std::string toHex(const unsigned char* data, size_t len);
+// HMAC-SHA256(key, message) as 64 lower-case hex digits.
+std::string hmacSha256Hex(const std::string& key, const std::string& message);
+
+}  // namespace vexawire
+
+#endif
