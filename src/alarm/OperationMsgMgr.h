@@ -1,0 +1,29 @@
+// Operation messages: device state changes (REGISTER, LOGOUT) carried out on a worker thread,
+// outside the library callback or the host call that decided them.
+#ifndef VEXA_OPERATION_MSG_MGR_H
+#define VEXA_OPERATION_MSG_MGR_H
+
+#include <string>
+
+#include "MsgWorker.h"
+#include "Singleton.h"
+
+class COperationMsgMgr : public singleton<COperationMsgMgr>, public CMsgWorker {
+public:
+    static constexpr size_t kDefaultBound = 10000;
+
+    void init();
+
+    // Message builders (JSON writer, so identifiers are escaped).
+    static std::string makeLogout(const std::string& deviceId, int32_t offlineHint, int32_t userHandle);
+    static std::string makeRegister(int32_t userHandle);
+
+    // Handles one message; exposed for tests.
+    void handle(const std::string& text);
+
+protected:
+    void process(const std::string& text) override { handle(text); }
+    const char* name() const override { return "COperationMsgMgr"; }
+};
+
+#endif

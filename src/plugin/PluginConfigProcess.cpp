@@ -1,0 +1,206 @@
+#include "PluginConfigProcess.h"
+
+#include <cstring>
+#include <vector>
+
+#include "ConfigCenter.h"
+#include "JsonUtil.h"
+#include "Log.h"
+#include "PAL.h"
+#include "VexaDeviceMgr.h"
+#include "vexadev/VexaDevPlugin.h"
+
+namespace {
+
+typedef uint32_t (*Handler)(const std::string&);
+struct Command {
+    const char* name;
+    Handler handler;
+};
+const Command kCommands[] = {
+    {"SetVexaSdkLog", &PluginConfigProcess::SetVexaSdkLogProcess},
+    {"NetZoneTableNotify", &PluginConfigProcess::NetZoneTableNotifyProcess},
+    {"InitListenPort", &PluginConfigProcess::InitListenPortProcess},
+};
+constexpr int kCommandCount = sizeof(kCommands) / sizeof(kCommands[0]);
+
+// A port text: decimal 1..65535 only, nothing else around it.
+bool parsePort(const std::string& text, uint32_t& port) {
+    if (text.empty() || text.size() > 5) return false;
+    uint32_t v = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return false;
+        v = v * 10 + static_cast<uint32_t>(c - '0');
+    }
+    if (v < 1 || v > 65535) return false;
+    port = v;
+    return true;
+}
+
+}  // namespace
+
+uint32_t PluginConfigProcess::process(const char* head, const char* message) {
+    static const char* F = "SetConfigProcess";
+    LOG_REG(2, F, "enter SetConfigProcess, nConfigProcFuncCount-%d", kCommandCount);
+    if (!head || !message) return VEXA_ERR_STATE;
+    for (const Command& c : kCommands) {
+        if (strcmp(c.name, head) != 0) continue;
+        LOG_REG(2, F, "set plugin config, find process, head: %s, msg: %s", head, message);
+        return c.handler(message);
+    }
+    LOG_REG(4, F, "Not support cmd:%s!", head);
+    return VEXA_ERR_STATE;
+}
+
+uint32_t PluginConfigProcess::SetVexaSdkLogProcess(const std::string& message) {
+    const int32_t level = PAL_Atoi32(message.c_str());
+    LOG_REG(3, "PluginConfigProcess::SetVexaSdkLogProcess", "SetVexaSdkLogProcess start [LogLevel = %d]", level);
+    return CVexaDeviceMgr::instance()->setLogLevel(level) == -1 ? VEXA_ERR_STATE : 0;
+}
+
+uint32_t PluginConfigProcess::InitListenPortProcess(const std::string& message) {
+    static const char* F = "PluginConfigProcess::InitListenPortProcess";
+    CConfigCenter* cfg = CConfigCenter::instance();
+    size_t pos = 0;
+    while (pos <= message.size()) {
+        size_t semi = message.find(';', pos);
+        if (semi == std::string::npos) semi = message.size();
+        const std::string piece = message.substr(pos, semi - pos);
+        pos = semi + 1;
+        const size_t eq = piece.find('=');
+        if (piece.empty() || eq == std::string::npos) continue;
+        const std::string key = piece.substr(0, eq);
+        const std::string value = piece.substr(eq + 1);
+        void (CConfigCenter::*set)(uint32_t) = nullptr;
+        if (key == "aldonV5RegPort")
+            set = &CConfigCenter::setInnerRegPort;
+        else if (key == "pssUploadPort")
+            set = &CConfigCenter::setInnerStoragePort;
+        else if (key == "aldonV5AlarmPort")
+            set = &CConfigCenter::setInnerAlarmPort;
+        else
+            continue;
+        uint32_t port = 0;
+        if (!parsePort(value, port)) {
+            LOG_REG(4, F, "[%s=%s]port out of range, ignored", key.c_str(), value.c_str());
+            continue;
+        }
+        (cfg->*set)(port);
+    }
+    return 0;
+}
+
+uint32_t PluginConfigProcess::NetZoneTableNotifyProcess(const std::string& message) {
+    static const char* F = "PluginConfigProcess::NetZoneTableNotifyProcess";
+    CConfigCenter* cfg = CConfigCenter::instance();
+    Json::Value root;
+    if (!vexa::parseJson(message, root) || !root.isObject()) {
+        LOG_REG(5, F, "parse m_jsonParams fail");
+        return VEXA_ERR_STATE;
+    }
+    // Read the whole table before changing anything, so a bad table starts nothing half-way.
+    std::string accessIp;
+    bool haveAccess = false;
+    uint32_t netId = 0;
+    if (const Json::Value* infos = vexa::jsonMember(root, "accessNetInfos")) {
+        if (infos->isArray()) {
+            for (const Json::Value& e : *infos) {
+                std::string proto, ip;
+                if (!vexa::jsonString(e, "protocolType", proto) || proto != "VEXA") continue;
+                if (!vexa::jsonString(e, "accessIp", ip)) continue;
+                const Json::Value* id = vexa::jsonMember(e, "id");
+                accessIp = ip;
+                haveAccess = !ip.empty();
+                netId = (id && id->isUInt()) ? id->asUInt() : 0;
+            }
+        }
+    }
+    if (haveAccess) {
+        cfg->setAccessNetId(netId);
+        cfg->setInnerAddress(accessIp);
+    }
+    const uint32_t innerReg = cfg->innerRegPort();
+    const uint32_t innerAlarm = cfg->innerAlarmPort();
+    const uint32_t innerStorage = cfg->innerStoragePort();
+    std::string outer;
+    if (const Json::Value* nats = vexa::jsonMember(root, "natIps")) {
+        if (nats->isArray() && haveAccess) {
+            for (const Json::Value& e : *nats) {
+                std::string localIp, localPort, natIp, natPort;
+                if (!vexa::jsonString(e, "localIp", localIp) || !vexa::jsonString(e, "localPort", localPort) ||
+                    !vexa::jsonString(e, "natIp", natIp) || !vexa::jsonString(e, "natPort", natPort))
+                    continue;
+                if (localIp != accessIp) continue;
+                uint32_t local = 0, nat = 0;
+                if (!parsePort(localPort, local)) continue;
+                if (!parsePort(natPort, nat)) {
+                    LOG_REG(4, F, "[natPort=%s]port out of range, ignored", natPort.c_str());
+                    continue;
+                }
+                if (local == innerStorage) {
+                    outer = natIp;
+                    cfg->setOuterStoragePort(nat);
+                    LOG_REG(3, F, "setPssAL5OuterAddr:%s:%d!", natIp.c_str(), static_cast<int>(nat));
+                } else if (local == innerAlarm) {
+                    outer = natIp;
+                    cfg->setOuterAlarmPort(nat);
+                    LOG_REG(3, F, "setAlarmAL5SecurityOuterAddr:%s:%d!", natIp.c_str(), static_cast<int>(nat));
+                } else if (local == innerReg) {
+                    outer = natIp;
+                    cfg->setOuterRegPort(nat);
+                    LOG_REG(3, F, "[regOuterAddr=%s:%d]setRegOuterAddr", natIp.c_str(), static_cast<int>(nat));
+                }
+            }
+        }
+    }
+    cfg->setOuterAddress(outer);
+    if (!haveAccess) {
+        LOG_DEV(6, F, "strNetInfoIp is NULL,sdk not run!!!");
+        return VEXA_ERR_STATE;
+    }
+    if (innerReg < 1 || innerReg > 65535) {
+        LOG_REG(5, F, "registration port %u not set, sdk not run", innerReg);
+        return VEXA_ERR_STATE;
+    }
+    const int rc = CVexaDeviceMgr::instance()->initSDK(accessIp, static_cast<int32_t>(innerReg),
+                                                       static_cast<int32_t>(innerAlarm));
+    return rc == 0 ? 0 : VEXA_ERR_STATE;
+}
+
+std::string PluginConfigProcess::portStatus() {
+    CConfigCenter* cfg = CConfigCenter::instance();
+    const char* status = CVexaDeviceMgr::instance()->cmsListening() ? "Valid" : "Invalid";
+    Json::Value doc(Json::objectValue);
+    Json::Value& list = doc["portList"] = Json::Value(Json::arrayValue);
+    const struct {
+        const char* name;
+        uint32_t port;
+    } ports[] = {{"FERRO_Alarm_Port", cfg->innerAlarmPort()}, {"Registration_Port", cfg->innerRegPort()}};
+    for (const auto& p : ports) {
+        Json::Value e(Json::objectValue);
+        e["status"] = status;
+        e["portValueType"] = "single";
+        e["portName"] = p.name;
+        e["Single"]["portNo"] = p.port;
+        list.append(e);
+    }
+    return vexa::writeJson(doc);
+}
+
+extern "C" VEXA_EXPORT uint32_t VEXA_CALL Plugin_SetConfig(const char* head, const char* message) {
+    try {
+        return PluginConfigProcess::process(head, message);
+    } catch (...) {
+        return VEXA_ERR_STATE;
+    }
+}
+
+extern "C" VEXA_EXPORT uint32_t VEXA_CALL Plugin_GetPortStatus(std::string* out) {
+    try {
+        if (!out) return VEXA_ERR_STATE;
+        *out = PluginConfigProcess::portStatus();
+        return 0;
+    } catch (...) {
+        return VEXA_ERR_STATE;
+    }
+}

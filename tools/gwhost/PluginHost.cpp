@@ -1,0 +1,100 @@
+#include "PluginHost.h"
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstring>
+
+namespace gwhost {
+
+PluginHost::~PluginHost() { unload(); }
+
+bool PluginHost::load(const std::string& path, std::string& why) {
+    unload();
+    m_lib = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!m_lib) {
+        const char* e = dlerror();
+        why = e ? e : "dlopen failed";
+        return false;
+    }
+    auto getIf = reinterpret_cast<PFN_GWPLUGIN_GetPluginInterface>(dlsym(m_lib, "GWPLUGIN_GetPluginInterface"));
+    m_setConfig = reinterpret_cast<PFN_Plugin_SetConfig>(dlsym(m_lib, "Plugin_SetConfig"));
+    m_getPortStatus = reinterpret_cast<PFN_Plugin_GetPortStatus>(dlsym(m_lib, "Plugin_GetPortStatus"));
+    if (!getIf || !m_setConfig || !m_getPortStatus) {
+        why = "missing export";
+        unload();
+        return false;
+    }
+    m_table = getIf();
+    if (!m_table) {
+        why = "GWPLUGIN_GetPluginInterface returned null";
+        unload();
+        return false;
+    }
+    return true;
+}
+
+void PluginHost::unload() {
+    if (m_lib) dlclose(m_lib);
+    m_lib = nullptr;
+    m_table = nullptr;
+    m_setConfig = nullptr;
+    m_getPortStatus = nullptr;
+}
+
+uint32_t PluginHost::setConfig(const char* head, const char* message) const {
+    return m_setConfig ? m_setConfig(head, message) : VEXA_ERR_STATE;
+}
+
+uint32_t PluginHost::portStatus(std::string& out) const {
+    return m_getPortStatus ? m_getPortStatus(&out) : VEXA_ERR_STATE;
+}
+
+uint32_t PluginHost::createDevice(DeviceTables& dev) const {
+    if (!m_table) return VEXA_ERR_STATE;
+    dev = DeviceTables();
+    uint32_t rc = m_table->Plugin_CreateDevice(&dev.handle);
+    if (rc != 0) return rc;
+    void* t = nullptr;
+    if ((rc = m_table->Plugin_QueryInterface(dev.handle, VEXA_IF_ORDER_TRANS, &t)) != 0) return rc;
+    dev.orderTrans = static_cast<const VexaIOrderTrans*>(t);
+    if ((rc = m_table->Plugin_QueryInterface(dev.handle, VEXA_IF_EVENT, &t)) != 0) return rc;
+    dev.event = static_cast<const VexaIEvent*>(t);
+    if ((rc = m_table->Plugin_QueryInterface(dev.handle, VEXA_IF_CONNECT_V2, &t)) != 0) return rc;
+    dev.connect = static_cast<const VexaIConnectV2*>(t);
+    if ((rc = m_table->Plugin_QueryInterface(dev.handle, VEXA_IF_OVIX, &t)) != 0) return rc;
+    dev.ovix = static_cast<const VexaIOVIX*>(t);
+    return 0;
+}
+
+uint16_t freeLoopbackPort() {
+    const int s = socket(AF_INET, SOCK_STREAM, 0);
+    if (s < 0) return 0;
+    sockaddr_in a;
+    memset(&a, 0, sizeof a);
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    socklen_t len = sizeof a;
+    uint16_t port = 0;
+    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+        port = ntohs(a.sin_port);
+    close(s);
+    return port;
+}
+
+std::string defaultPluginPath() {
+    char exe[PATH_MAX] = {0};
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (n <= 0) return "libVexaDev.so";
+    std::string dir(exe, static_cast<size_t>(n));
+    dir = dir.substr(0, dir.rfind('/'));
+    return dir.substr(0, dir.rfind('/')) + "/lib/libVexaDev.so";
+}
+
+}  // namespace gwhost
