@@ -1,0 +1,78 @@
+#include "TestSupport.h"
+
+#include <dirent.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <thread>
+
+#include "runlog.h"
+
+namespace vtest {
+
+LogCapture::LogCapture(int level) { RunLog_SetSink(&LogCapture::sink, this, level); }
+LogCapture::~LogCapture() { RunLog_SetSink(nullptr, nullptr, 100); }
+
+void LogCapture::sink(int level, const char* module, const char* text, void* user) {
+    auto* self = static_cast<LogCapture*>(user);
+    std::lock_guard<std::mutex> lk(self->m_lock);
+    self->m_lines.push_back(std::to_string(level) + " " + module + " " + text);
+}
+
+std::vector<std::string> LogCapture::lines() const {
+    std::lock_guard<std::mutex> lk(m_lock);
+    return m_lines;
+}
+
+bool LogCapture::contains(const std::string& needle) const { return count(needle) > 0; }
+
+size_t LogCapture::count(const std::string& needle) const {
+    std::lock_guard<std::mutex> lk(m_lock);
+    size_t n = 0;
+    for (const auto& l : m_lines)
+        if (l.find(needle) != std::string::npos) ++n;
+    return n;
+}
+
+void LogCapture::clear() {
+    std::lock_guard<std::mutex> lk(m_lock);
+    m_lines.clear();
+}
+
+static int countDir(const char* path) {
+    DIR* d = opendir(path);
+    if (!d) return -1;
+    int n = 0;
+    while (dirent* e = readdir(d))
+        if (e->d_name[0] != '.') ++n;
+    closedir(d);
+    return n;
+}
+
+int threadCount() { return countDir("/proc/self/task"); }
+int openFdCount() { return countDir("/proc/self/fd") - 1; }  // minus the directory's own fd
+
+bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+std::string enterTempDir() {
+    char tmpl[] = "/tmp/vexatest-XXXXXX";
+    const char* d = mkdtemp(tmpl);
+    if (!d) return std::string();
+    if (chdir(d) != 0) return std::string();
+    return d;
+}
+
+void writeFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+}  // namespace vtest

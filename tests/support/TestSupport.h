@@ -1,0 +1,41 @@
+// Shared test helpers.
+#ifndef VEXA_TEST_SUPPORT_H
+#define VEXA_TEST_SUPPORT_H
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vtest {
+
+// Collects log lines while alive.
+class LogCapture {
+public:
+    explicit LogCapture(int level = 2);
+    ~LogCapture();
+    std::vector<std::string> lines() const;
+    bool contains(const std::string& needle) const;
+    size_t count(const std::string& needle) const;
+    void clear();
+
+private:
+    static void sink(int level, const char* module, const char* text, void* user);
+    mutable std::mutex m_lock;
+    std::vector<std::string> m_lines;
+};
+
+// Threads of this process right now.
+int threadCount();
+// Open file descriptors of this process right now.
+int openFdCount();
+// Polls cond every 5 ms until it holds or the time runs out.
+bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = std::chrono::seconds(10));
+// A fresh empty directory; the process changes into it (for the configuration file).
+std::string enterTempDir();
+void writeFile(const std::string& path, const std::string& text);
+
+}  // namespace vtest
+
+#endif
