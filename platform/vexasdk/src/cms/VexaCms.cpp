@@ -1,1 +1,993 @@
-// placeholder
+// VEXACMS stand-in: registration, keep-alive supervision, device messages and requests.
+// All protocol state lives on the I/O thread; API calls from other threads only touch the
+// tables below under m_mu and hand the socket work to the I/O thread.
+#include "VexaCmsSdk.h"
+
+#include "SdkUtil.h"
+#include "Transport.h"
+#include "WireFrame.h"
+#include "runlog.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <vector>
+
+using vexasdk::Engine;
+using vexasdk::Link;
+using vexasdk::LinkHandler;
+using vexawire::getString;
+using vexawire::getU32;
+
+namespace {
+
+constexpr const char* kMod = "VEXACMS";
+constexpr uint32_t kDefaultTimeoutMs = 30000;
+// A list answer is one record per entry; bound what a single frame can make us allocate.
+constexpr size_t kMaxListEntries = 65536;
+
+thread_local uint32_t t_lastError = VEXA_SDK_ERR_NONE;
+
+VEXA_BOOL fail(uint32_t code) {
+    t_lastError = code;
+    return 0;
+}
+VEXA_BOOL ok() {
+    t_lastError = VEXA_SDK_ERR_NONE;
+    return 1;
+}
+
+struct SyncWait {
+    std::mutex mu;
+    std::condition_variable cv;
+    bool done = false;
+    uint32_t sdkError = VEXA_SDK_ERR_NONE;
+    Json::Value answer;
+
+    void complete(uint32_t err, Json::Value ans = Json::Value()) {
+        {
+            std::lock_guard<std::mutex> lk(mu);
+            if (done) return;
+            done = true;
+            sdkError = err;
+            answer = std::move(ans);
+        }
+        cv.notify_all();
+    }
+};
+
+struct Pending {
+    int32_t handle = -1;
+    std::string answerType;          // the frame type that completes it
+    std::shared_ptr<SyncWait> wait;  // null: asynchronous (answer through the async callback)
+};
+using PendingList = std::vector<std::pair<uint32_t, Pending>>;
+
+class CmsSession;
+
+struct CmsLib {
+    std::mutex lifeMu;  // Init / Fini
+    std::mutex mu;      // everything below
+    std::shared_ptr<Engine> engine;
+    uint64_t loginTimeoutMs = 10000;
+
+    bool dasEnabled = false;
+    uint32_t timeoutMs = kDefaultTimeoutMs;
+    VEXA_CMS_EXCEPTION_CB excCb = nullptr;
+    void* excUser = nullptr;
+    VEXA_CMS_ASYNC_CB asyncCb = nullptr;
+    void* asyncUser = nullptr;
+    VEXA_CMS_MSG_CB msgCb = nullptr;
+    void* msgUser = nullptr;
+    std::string topic;
+    uint32_t logLevel = 0;
+    std::string initCfg[2];
+    std::map<std::string, std::string> sessionKeys;
+
+    std::map<int32_t, std::shared_ptr<CmsSession>> sessions;
+    std::map<std::string, int32_t> byDevice;
+    std::map<uint32_t, Pending> pending;
+    uint32_t nextSeq = 1;
+    int32_t nextHandle = 0;
+    uint64_t nextSessionId = 0;
+
+    std::shared_ptr<Engine> getEngine() {
+        std::lock_guard<std::mutex> lk(mu);
+        return engine;
+    }
+
+    // Callers hold mu.
+    uint32_t allocSeq() {
+        for (;;) {
+            const uint32_t s = nextSeq++;
+            if (s != 0 && pending.find(s) == pending.end()) return s;
+        }
+    }
+    int32_t allocHandle() {
+        for (;;) {
+            const int32_t h = nextHandle;
+            nextHandle = nextHandle == INT32_MAX ? 0 : nextHandle + 1;
+            if (sessions.find(h) == sessions.end()) return h;
+        }
+    }
+    PendingList takePending(int32_t handle) {
+        PendingList out;
+        for (auto it = pending.begin(); it != pending.end();) {
+            if (it->second.handle == handle) {
+                out.emplace_back(it->first, std::move(it->second));
+                it = pending.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        return out;
+    }
+};
+
+// Never destroyed: callbacks and API calls may still run while the process exits.
+CmsLib& lib() {
+    static CmsLib* l = new CmsLib;
+    return *l;
+}
+
+// Wakes every request of an ended session exactly once. Runs on the I/O thread.
+void completeGone(PendingList& list) {
+    for (auto& kv : list) {
+        if (kv.second.wait) {
+            kv.second.wait->complete(VEXA_SDK_ERR_GONE);
+            continue;
+        }
+        VEXA_CMS_ASYNC_CB cb;
+        void* user;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            cb = lib().asyncCb;
+            user = lib().asyncUser;
+        }
+        if (!cb) continue;
+        VEXA_CMS_ASYNC_ANSWER a{};
+        a.lUserHandle = kv.second.handle;
+        a.dwAsyncHandle = kv.first;
+        a.dwErrorNo = VEXA_SDK_ERR_GONE;
+        cb(&a, user);
+    }
+    list.clear();
+}
+
+class CmsSession final : public LinkHandler, public std::enable_shared_from_this<CmsSession> {
+public:
+    enum class State { Fresh, Challenged, LoggingIn, LoggedIn, Closed };
+
+    CmsSession(std::shared_ptr<Link> link, VEXA_CMS_REGISTER_CB cb, void* user)
+        : m_link(std::move(link)), m_cb(cb), m_user(user) {
+        memset(&m_info, 0, sizeof m_info);
+    }
+
+    // Fields read from other threads only under lib().mu.
+    bool m_inTable = false;
+    int32_t m_handle = -1;
+    std::string m_deviceId;
+
+    void start(uint64_t loginTimeoutMs) { m_link->armTimer(loginTimeoutMs, false); }
+
+    void onFrame(Json::Value& msg) override {
+        const std::string type = msg["type"].asString();
+        if (type == "dasRequest") return onDasRequest(msg);
+        if (type == "hello") return onHello(msg);
+        if (type == "auth") return onAuth(msg);
+        if (type == "heartbeat") return onHeartbeat();
+        if (type == "logout") return onLogout();
+        if (type == "message") return onMessage(msg);
+        if (type == "configAnswer" || type == "ferroAnswer" || type == "ovixAnswer" || type == "getConfigAnswer" ||
+            type == "mediaAnswer")
+            return onAnswer(type, msg);
+        if (!m_unknownLogged) {
+            m_unknownLogged = true;
+            RunLog_Write(4, kMod, "%s: ignoring frame type '%.64s'", who().c_str(), type.c_str());
+        }
+    }
+
+    void onBadFrame(const std::string& why) override {
+        RunLog_Write(4, kMod, "%s: bad frame (%s), closing", who().c_str(), why.c_str());
+        refuse("frame", true);
+    }
+
+    void onTimer() override {
+        if (m_state == State::LoggedIn) {
+            RunLog_Write(4, kMod, "%s: heartbeat time-out", who().c_str());
+            end(1, true);
+        } else {
+            RunLog_Write(4, kMod, "%s: no login in time, closing", who().c_str());
+            end(0, false);
+        }
+    }
+
+    void onPeerClosed(const std::string& why) override {
+        if (m_state == State::LoggedIn) RunLog_Write(4, kMod, "%s: connection lost (%s)", who().c_str(), why.c_str());
+        end(2, m_state == State::LoggedIn);
+    }
+
+    void onShutdown() override { end(0, false); }
+
+    // Used by VEXA_CMS_ForceLogout after the session left the tables.
+    void forcedOut(PendingList pend) {
+        m_state = State::Closed;
+        if (!m_link->isClosed()) {
+            Json::Value m(Json::objectValue);
+            m["type"] = "forcedLogout";
+            m_link->send(m);
+            m_link->close();
+        }
+        completeGone(pend);
+    }
+
+    void sendRaw(std::string frame) {
+        if (!m_link->isClosed()) m_link->sendRaw(std::move(frame));
+    }
+
+    void setSupervision(uint32_t sec, uint32_t count) {
+        m_keepAlive = sec;
+        m_timeoutCount = count;
+        if (m_state == State::LoggedIn) m_link->armTimer(vexasdk::secondsProductMs(sec, count), true);
+    }
+
+private:
+    std::string who() const {
+        std::string s = m_link->peerAddress() + ":" + std::to_string(m_link->peerPort());
+        if (!m_deviceId.empty()) s += " [" + m_deviceId + "]";
+        return s;
+    }
+
+    VEXA_BOOL call(int32_t handle, uint32_t dataType, void* in, uint32_t inLen) {
+        if (!m_cb) return 0;
+        try {
+            return m_cb(handle, dataType, &m_info, sizeof m_info, in, inLen, m_user);
+        } catch (...) {
+            return 0;
+        }
+    }
+
+    // A callback may have stopped the listener or forced this session out.
+    bool gone() {
+        if (m_link->isClosed()) return true;
+        if (m_handle < 0) return false;
+        std::lock_guard<std::mutex> lk(lib().mu);
+        return !m_inTable;
+    }
+
+    void refuse(const char* reason, bool sessionLost = false) {
+        Json::Value m(Json::objectValue);
+        m["type"] = "refused";
+        m["reason"] = reason;
+        m_link->send(m);
+        end(sessionLost ? 2 : 0, sessionLost && m_state == State::LoggedIn);
+    }
+
+    // Leaves the tables; false when already out (forced out, replaced).
+    bool detach(PendingList& pend) {
+        std::lock_guard<std::mutex> lk(lib().mu);
+        if (!m_inTable) return false;
+        m_inTable = false;
+        auto& L = lib();
+        auto it = L.sessions.find(m_handle);
+        if (it != L.sessions.end() && it->second.get() == this) L.sessions.erase(it);
+        auto d = L.byDevice.find(m_deviceId);
+        if (d != L.byDevice.end() && d->second == m_handle) L.byDevice.erase(d);
+        pend = L.takePending(m_handle);
+        return true;
+    }
+
+    // excType 0: no exception record.
+    void end(uint32_t excType, bool notify) {
+        PendingList pend;
+        const bool had = detach(pend);
+        m_state = State::Closed;
+        m_link->close();
+        if (had && notify) {
+            call(m_handle, VEXA_CMS_DEV_OFF, nullptr, 0);
+            if (excType) {
+                VEXA_CMS_EXCEPTION_CB cb;
+                void* user;
+                {
+                    std::lock_guard<std::mutex> lk(lib().mu);
+                    cb = lib().excCb;
+                    user = lib().excUser;
+                }
+                VEXA_CMS_EXCEPTION e{excType, m_handle, 0};
+                if (cb) cb(&e, user);
+            }
+        }
+        completeGone(pend);
+    }
+
+    void protocolError(const char* what) {
+        RunLog_Write(4, kMod, "%s: %s, closing", who().c_str(), what);
+        refuse("protocol", true);
+    }
+
+    void onDasRequest(const Json::Value& msg) {
+        if (m_state != State::Fresh) return protocolError("address request after hello");
+        bool enabled;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            enabled = lib().dasEnabled;
+        }
+        VEXA_CMS_DAS_ANSWER ans;
+        memset(&ans, 0, sizeof ans);
+        if (enabled) {
+            VEXA_CMS_DEV_REG_INFO saved = m_info;
+            fillPeer();
+            vexasdk::setField(m_info.szDeviceID, sizeof m_info.szDeviceID, getString(msg, "deviceId"));
+            vexasdk::setField(m_info.szServerAddress, sizeof m_info.szServerAddress, getString(msg, "serverAddress"));
+            const uint32_t port = getU32(msg, "serverPort");
+            m_info.wServerPort = port > 65535 ? 0 : static_cast<uint16_t>(port);
+            call(-1, VEXA_CMS_DAS_REQ, &ans, sizeof ans);
+            m_info = saved;
+            if (gone()) return;
+        }
+        Json::Value m(Json::objectValue);
+        m["type"] = "dasAnswer";
+        m["address"] = vexasdk::fieldText(ans.szAddress, sizeof ans.szAddress);
+        m["port"] = ans.wPort;
+        m["domain"] = vexasdk::fieldText(ans.szDomain, sizeof ans.szDomain);
+        m["serverId"] = vexasdk::fieldText(ans.szServerID, sizeof ans.szServerID);
+        m_link->send(m);
+    }
+
+    void fillPeer() {
+        vexasdk::setField(m_info.szDeviceIP, sizeof m_info.szDeviceIP, m_link->peerAddress());
+        m_info.wDevicePort = m_link->peerPort();
+    }
+
+    void onHello(const Json::Value& msg) {
+        if (m_state != State::Fresh) return protocolError("second hello");
+        const std::string id = getString(msg, "deviceId");
+        const int64_t ver = vexawire::getInt(msg, "protocolVersion", -1);
+        if (id.empty() || id.size() >= sizeof m_info.szDeviceID || id.find('\0') != std::string::npos || ver < 0 ||
+            ver > 255)
+            return protocolError("hello without a valid deviceId/protocolVersion");
+        memset(&m_info, 0, sizeof m_info);
+        fillPeer();
+        m_deviceId = id;
+        vexasdk::setField(m_info.szDeviceID, sizeof m_info.szDeviceID, id);
+        vexasdk::setField(m_info.szDevSerial, sizeof m_info.szDevSerial, getString(msg, "serial"));
+        vexasdk::setField(m_info.szShortSerial, sizeof m_info.szShortSerial, getString(msg, "shortSerial"));
+        vexasdk::setField(m_info.szFirmwareVersion, sizeof m_info.szFirmwareVersion, getString(msg, "firmware"));
+        m_info.byDevProtocolVersion = static_cast<uint8_t>(ver);
+        m_nonce = vexasdk::randomHex(16);
+        Json::Value m(Json::objectValue);
+        m["type"] = "challenge";
+        m["nonce"] = m_nonce;
+        m_link->send(m);
+        m_state = State::Challenged;
+    }
+
+    void onAuth(const Json::Value& msg) {
+        if (m_state != State::Challenged) return protocolError("auth out of order");
+        const std::string proof = getString(msg, "proof");
+        char key[256];
+        memset(key, 0, sizeof key);
+        const VEXA_BOOL r = call(-1, VEXA_CMS_DEV_AUTH, key, sizeof key);
+        if (gone()) return;
+        if (!r) {
+            RunLog_Write(3, kMod, "%s: authentication refused", who().c_str());
+            return refuse("auth");
+        }
+        const std::string expect = vexawire::hmacSha256Hex(vexasdk::fieldText(key, sizeof key), m_nonce);
+        memset(key, 0, sizeof key);
+        if (expect.empty() || !vexasdk::constantTimeEqual(proof, expect)) {
+            RunLog_Write(4, kMod, "%s: wrong proof", who().c_str());
+            call(-1, VEXA_CMS_DEV_SESSIONKEY_ERROR, nullptr, 0);
+            if (gone()) return;
+            return refuse("key");
+        }
+        if (m_info.byDevProtocolVersion == 4) {
+            const std::string sk = vexasdk::randomHex(32);
+            const std::string comp = vexasdk::randomHex(16);
+            vexasdk::setFieldFull(m_info.szSessionKey, sizeof m_info.szSessionKey, sk);
+            vexasdk::setFieldFull(m_info.szCompanion, sizeof m_info.szCompanion, comp);
+            m_info.bySessionProtocolVersion = 4;
+            Json::Value m(Json::objectValue);
+            m["type"] = "sessionKey";
+            m["key"] = sk;
+            m["companion"] = comp;
+            m_link->send(m);
+            call(-1, VEXA_CMS_DEV_SESSIONKEY, nullptr, 0);
+            if (gone()) return;
+        }
+        login();
+    }
+
+    void login() {
+        m_state = State::LoggingIn;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            m_handle = lib().allocHandle();
+            lib().sessions[m_handle] = shared_from_this();
+            m_inTable = true;
+        }
+        VEXA_CMS_STORAGE_SERVER st;
+        VEXA_CMS_ALARM_SERVER al;
+        memset(&st, 0, sizeof st);
+        memset(&al, 0, sizeof al);
+        VEXA_CMS_LOGIN_ANSWER ans{30, 3, 30, 3, &st, &al};
+        const VEXA_BOOL r = call(m_handle, VEXA_CMS_DEV_ON, &ans, sizeof ans);
+        if (gone()) return;
+        if (!r) {
+            RunLog_Write(3, kMod, "%s: login refused", who().c_str());
+            return refuse("login");
+        }
+        // The newest login of a device wins; the old connection goes without a callback.
+        std::shared_ptr<CmsSession> old;
+        PendingList oldPend;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            auto& L = lib();
+            auto d = L.byDevice.find(m_deviceId);
+            if (d != L.byDevice.end() && d->second != m_handle) {
+                auto s = L.sessions.find(d->second);
+                if (s != L.sessions.end()) {
+                    old = s->second;
+                    old->m_inTable = false;
+                    L.sessions.erase(s);
+                    oldPend = L.takePending(old->m_handle);
+                }
+            }
+            L.byDevice[m_deviceId] = m_handle;
+        }
+        if (old) {
+            RunLog_Write(3, kMod, "%s: logged in again, dropping the older connection", who().c_str());
+            old->m_state = State::Closed;
+            Json::Value m(Json::objectValue);
+            m["type"] = "refused";
+            m["reason"] = "duplicate";
+            old->m_link->send(m);
+            old->m_link->close();
+        }
+        Json::Value m(Json::objectValue);
+        m["type"] = "loginAck";
+        m["userHandle"] = m_handle;
+        m["keepAliveSec"] = ans.dwKeepAliveSec;
+        m["timeoutCount"] = ans.dwTimeOutCount;
+        m["alarmKeepAliveSec"] = ans.dwAlarmKeepAliveSec;
+        m["alarmTimeoutCount"] = ans.dwAlarmTimeOutCount;
+        Json::Value a(Json::objectValue);
+        a["enable"] = al.dwEnable;
+        a["alarmType"] = al.dwAlarmType;
+        a["address"] = vexasdk::fieldText(al.szAddress, sizeof al.szAddress);
+        a["port"] = al.wPort;
+        a["subscribeMode"] = al.dwSubscribeMode;
+        m["alarmServer"] = a;
+        Json::Value s(Json::objectValue);
+        s["enable"] = st.dwEnable;
+        s["address"] = vexasdk::fieldText(st.szAddress, sizeof st.szAddress);
+        s["port"] = st.wPort;
+        s["accessKey"] = vexasdk::fieldText(st.szAccessKey, sizeof st.szAccessKey);
+        s["secretKey"] = vexasdk::fieldText(st.szSecretKey, sizeof st.szSecretKey);
+        m["storageServer"] = s;
+        m_link->send(m);
+        m_state = State::LoggedIn;
+        setSupervision(ans.dwKeepAliveSec, ans.dwTimeOutCount);
+        completeGone(oldPend);
+    }
+
+    void onHeartbeat() {
+        if (m_state != State::LoggedIn) return protocolError("heartbeat before login");
+        call(m_handle, VEXA_CMS_DEV_DAS_PINGREO, nullptr, 0);
+        if (gone()) return;
+        Json::Value m(Json::objectValue);
+        m["type"] = "heartbeatAck";
+        m_link->send(m);
+    }
+
+    void onLogout() {
+        if (m_state != State::LoggedIn) return protocolError("logout before login");
+        RunLog_Write(3, kMod, "%s: logout", who().c_str());
+        end(0, true);
+    }
+
+    void onMessage(const Json::Value& msg) {
+        if (m_state != State::LoggedIn) return protocolError("message before login");
+        VEXA_CMS_MSG_CB cb;
+        void* user;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            cb = lib().msgCb;
+            user = lib().msgUser;
+        }
+        if (!cb) return;
+        VEXA_CMS_MSG rec;
+        memset(&rec, 0, sizeof rec);
+        rec.dwMsgType = getU32(msg, "messageType");
+        vexasdk::setField(rec.szDomain, sizeof rec.szDomain, getString(msg, "domain"));
+        vexasdk::setField(rec.szIdentifier, sizeof rec.szIdentifier, getString(msg, "identifier"));
+        std::string text = getString(msg, "alarm");
+        VEXA_ALARM_MSG alarm;
+        memset(&alarm, 0, sizeof alarm);
+        if (rec.dwMsgType == 2) {
+            alarm.byAlarmType = vexasdk::getU8(msg, "alarmType");
+            alarm.byDataType = vexasdk::getU8(msg, "dataType");
+            vexasdk::setField(alarm.szDeviceID, sizeof alarm.szDeviceID, m_deviceId);
+            alarm.dwXmlBufLen = static_cast<uint32_t>(text.size());
+            alarm.pXmlBuf = text.empty() ? nullptr : &text[0];
+            rec.pData = &alarm;
+            rec.dwDataLen = sizeof alarm;
+        } else if (!text.empty()) {
+            rec.pData = &text[0];
+            rec.dwDataLen = static_cast<uint32_t>(text.size());
+        }
+        try {
+            cb(m_handle, 0, &rec, user);
+        } catch (...) {
+        }
+    }
+
+    void onAnswer(const std::string& type, const Json::Value& msg) {
+        if (m_state != State::LoggedIn) return protocolError("answer before login");
+        const uint32_t seq = getU32(msg, "seq");
+        Pending p;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            auto& L = lib();
+            auto it = L.pending.find(seq);
+            if (it == L.pending.end() || it->second.handle != m_handle || it->second.answerType != type) {
+                RunLog_Write(3, kMod, "%s: %s with unknown seq %u dropped", who().c_str(), type.c_str(), seq);
+                return;
+            }
+            p = std::move(it->second);
+            L.pending.erase(it);
+        }
+        const uint32_t err = getU32(msg, "error", 1);
+        if (p.wait) {
+            p.wait->complete(err ? VEXA_SDK_ERR_DEVICE : VEXA_SDK_ERR_NONE, msg);
+            return;
+        }
+        VEXA_CMS_ASYNC_CB cb;
+        void* user;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            cb = lib().asyncCb;
+            user = lib().asyncUser;
+        }
+        if (!cb) return;
+        VEXA_CMS_ASYNC_ANSWER a{};
+        a.lUserHandle = m_handle;
+        a.dwAsyncHandle = seq;
+        a.dwErrorNo = err;
+        const Json::Value* list = msg.find("list", "list" + 4);
+        std::vector<std::string> texts;
+        std::vector<VEXA_CMS_LIST_ENTRY> entries;
+        VEXA_CMS_LIST_ANSWER la;
+        std::string data;
+        if (type == "configAnswer" && list && list->isArray()) {
+            if (list->size() > kMaxListEntries) {
+                RunLog_Write(4, kMod, "%s: list answer of %u entries, closing", who().c_str(), list->size());
+                a.dwErrorNo = VEXA_SDK_ERR_DEVICE;
+                callAsync(cb, a, user);
+                return refuse("frame", true);
+            }
+            texts.resize(list->size());
+            entries.resize(list->size());
+            memset(entries.data(), 0, entries.size() * sizeof(VEXA_CMS_LIST_ENTRY));
+            for (Json::ArrayIndex i = 0; i < list->size(); ++i) {
+                const Json::Value& e = (*list)[i];
+                if (!e.isString()) continue;  // null entry: no text pointer
+                texts[i] = e.asString();
+                entries[i].pText = texts[i].c_str();
+                entries[i].dwTextLen = static_cast<uint32_t>(texts[i].size());
+            }
+            memset(&la, 0, sizeof la);
+            la.pEntries = entries.empty() ? nullptr : entries.data();
+            la.dwCount = static_cast<uint32_t>(entries.size());
+            a.dwDataType = 7;
+            a.pData = &la;
+            a.dwDataLen = sizeof la;
+        } else {
+            data = getString(msg, "data");
+            a.dwDataType = 0;
+            a.pData = data.empty() ? nullptr : data.data();
+            a.dwDataLen = static_cast<uint32_t>(data.size());
+        }
+        callAsync(cb, a, user);
+    }
+
+    static void callAsync(VEXA_CMS_ASYNC_CB cb, const VEXA_CMS_ASYNC_ANSWER& a, void* user) {
+        try {
+            cb(&a, user);
+        } catch (...) {
+        }
+    }
+
+    std::shared_ptr<Link> m_link;
+    VEXA_CMS_REGISTER_CB m_cb;
+    void* m_user;
+    State m_state = State::Fresh;
+    VEXA_CMS_DEV_REG_INFO m_info;
+    std::string m_nonce;
+    uint32_t m_keepAlive = 0;
+    uint32_t m_timeoutCount = 0;
+    bool m_unknownLogged = false;
+};
+
+std::shared_ptr<CmsSession> findSession(int32_t handle) {
+    auto it = lib().sessions.find(handle);
+    return it == lib().sessions.end() ? nullptr : it->second;
+}
+
+// Registers a request and hands its frame to the I/O thread. Returns the seq, 0 on failure
+// (last error set).
+uint32_t startRequest(int32_t handle, Json::Value& req, const char* answerType, std::shared_ptr<SyncWait> wait) {
+    auto eng = lib().getEngine();
+    if (!eng) return fail(VEXA_SDK_ERR_NOT_INIT), 0;
+    std::shared_ptr<CmsSession> s;
+    uint32_t seq;
+    {
+        std::lock_guard<std::mutex> lk(lib().mu);
+        s = findSession(handle);
+        if (!s) return fail(VEXA_SDK_ERR_NO_SESSION), 0;
+        seq = lib().allocSeq();
+    }
+    req["seq"] = seq;
+    std::string frame = vexawire::encodeFrame(req);
+    if (frame.size() - 4 > vexawire::kMaxFrameLen) return fail(VEXA_SDK_ERR_PARAM), 0;
+    {
+        std::lock_guard<std::mutex> lk(lib().mu);
+        if (!s->m_inTable) return fail(VEXA_SDK_ERR_NO_SESSION), 0;
+        Pending p;
+        p.handle = handle;
+        p.answerType = answerType;
+        p.wait = std::move(wait);
+        lib().pending[seq] = std::move(p);
+    }
+    eng->post([s, frame = std::move(frame)]() mutable { s->sendRaw(std::move(frame)); });
+    return seq;
+}
+
+// Waits for a synchronous answer; false with last error set on failure.
+bool waitAnswer(uint32_t seq, const std::shared_ptr<SyncWait>& w, uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lk(w->mu);
+    if (!w->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return w->done; })) {
+        lk.unlock();
+        {
+            std::lock_guard<std::mutex> g(lib().mu);
+            lib().pending.erase(seq);
+        }
+        lk.lock();
+        if (!w->done) {
+            t_lastError = VEXA_SDK_ERR_TIMEOUT;
+            return false;
+        }
+    }
+    if (w->sdkError != VEXA_SDK_ERR_NONE) {
+        t_lastError = w->sdkError;
+        return false;
+    }
+    return true;
+}
+
+uint32_t syncTimeout(uint32_t given) {
+    if (given) return given;
+    std::lock_guard<std::mutex> lk(lib().mu);
+    return lib().timeoutMs;
+}
+
+bool onLibraryThread() {
+    auto eng = lib().getEngine();
+    return eng && eng->onIoThread();
+}
+
+std::string textOf(const char* p, uint32_t len) { return p ? std::string(p, len) : std::string(); }
+
+}  // namespace
+
+extern "C" {
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetSDKInitCfg(uint32_t type, const char* value) {
+    if (type > 1 || !value) return fail(VEXA_SDK_ERR_PARAM);
+    std::lock_guard<std::mutex> lk(lib().mu);
+    lib().initCfg[type] = value;
+    return ok();
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Init(void) {
+    try {
+        std::lock_guard<std::mutex> life(lib().lifeMu);
+        if (lib().getEngine()) return ok();
+        auto eng = std::make_shared<Engine>(kMod);
+        if (!eng->start()) return fail(VEXA_SDK_ERR_NOT_INIT);
+        std::lock_guard<std::mutex> lk(lib().mu);
+        lib().loginTimeoutMs = vexasdk::loginTimeoutFromEnv();
+        lib().engine = eng;
+        return ok();
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_NOT_INIT);
+    }
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Fini(void) {
+    try {
+        std::lock_guard<std::mutex> life(lib().lifeMu);
+        auto eng = lib().getEngine();
+        if (!eng) return ok();
+        if (eng->onIoThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+        eng->stop();
+        PendingList left;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            lib().engine.reset();
+            lib().sessions.clear();
+            lib().byDevice.clear();
+            for (auto& kv : lib().pending) left.emplace_back(kv.first, std::move(kv.second));
+            lib().pending.clear();
+        }
+        for (auto& kv : left)
+            if (kv.second.wait) kv.second.wait->complete(VEXA_SDK_ERR_GONE);
+        return ok();
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_PARAM);
+    }
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetSDKLocalCfg(uint32_t option, const void* value) {
+    if (!value) return fail(VEXA_SDK_ERR_PARAM);
+    std::lock_guard<std::mutex> lk(lib().mu);
+    switch (option) {
+    case VEXA_CMS_SEND_RECV_PARAM: {
+        const auto* r = static_cast<const VEXA_CMS_SEND_RECV_PARAM_T*>(value);
+        lib().timeoutMs = r->dwTimeOut ? r->dwTimeOut : kDefaultTimeoutMs;
+        return ok();
+    }
+    case VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK:
+        lib().dasEnabled = *static_cast<const uint32_t*>(value) != 0;
+        return ok();
+    case VEXA_CMS_EXCEPTION_CALLBACK: {
+        const auto* r = static_cast<const VEXA_CMS_EXCEPTION_PARAM*>(value);
+        lib().excCb = r->fnCB;
+        lib().excUser = r->pUserData;
+        return ok();
+    }
+    default:
+        return fail(VEXA_SDK_ERR_PARAM);
+    }
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetInterfaceAsync(uint32_t type, VEXA_CMS_ASYNC_CB cb, void* user) {
+    if (type != 0) return fail(VEXA_SDK_ERR_PARAM);
+    std::lock_guard<std::mutex> lk(lib().mu);
+    lib().asyncCb = cb;
+    lib().asyncUser = cb ? user : nullptr;
+    return ok();
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SubscribeMsg(uint32_t type, const void* param) {
+    if (!param) return fail(VEXA_SDK_ERR_PARAM);
+    std::lock_guard<std::mutex> lk(lib().mu);
+    if (type == 0) {
+        const auto* r = static_cast<const VEXA_CMS_MSG_CB_PARAM*>(param);
+        lib().msgCb = r->fnCB;
+        lib().msgUser = r->pUserData;
+        return ok();
+    }
+    if (type == 1) {
+        const auto* r = static_cast<const VEXA_CMS_TOPIC_PARAM*>(param);
+        lib().topic = r->pTopic ? std::string(r->pTopic, r->dwTopicLen) : std::string();
+        return ok();
+    }
+    return fail(VEXA_SDK_ERR_PARAM);
+}
+
+int32_t VEXA_SDK_CALL VEXA_CMS_StartListen(const VEXA_CMS_LISTEN_PARAM* param) {
+    if (!param || !param->fnCB) return fail(VEXA_SDK_ERR_PARAM), -1;
+    try {
+        auto eng = lib().getEngine();
+        if (!eng) return fail(VEXA_SDK_ERR_NOT_INIT), -1;
+        const VEXA_CMS_REGISTER_CB cb = param->fnCB;
+        void* user = param->pUserData;
+        uint64_t loginMs;
+        {
+            std::lock_guard<std::mutex> lk(lib().mu);
+            loginMs = lib().loginTimeoutMs;
+        }
+        uint16_t bound = 0;
+        std::string err;
+        const std::string ip = vexasdk::fieldText(param->szIP, sizeof param->szIP);
+        const int id = eng->listen(
+            ip, param->wPort,
+            [cb, user, loginMs](const std::shared_ptr<Link>& link, int) {
+                auto s = std::make_shared<CmsSession>(link, cb, user);
+                s->start(loginMs);
+                return s;
+            },
+            bound, err);
+        if (id < 0) {
+            RunLog_Write(5, kMod, "listen on %s:%u failed: %s", ip.c_str(), param->wPort, err.c_str());
+            return fail(VEXA_SDK_ERR_LISTEN), -1;
+        }
+        RunLog_Write(3, kMod, "listening on %s:%u", ip.empty() ? "*" : ip.c_str(), bound);
+        ok();
+        return id;
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_LISTEN), -1;
+    }
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopListen(int32_t handle) {
+    try {
+        auto eng = lib().getEngine();
+        if (!eng) return fail(VEXA_SDK_ERR_NOT_INIT);
+        return eng->closeListener(handle) ? ok() : fail(VEXA_SDK_ERR_PARAM);
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_PARAM);
+    }
+}
+
+uint16_t VEXA_SDK_CALL VEXA_CMS_GetListenPort(int32_t handle) {
+    auto eng = lib().getEngine();
+    return eng ? eng->listenPort(handle) : 0;
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetLogToFile(uint32_t level, const char* dir, VEXA_BOOL autoDel) {
+    (void)dir;
+    (void)autoDel;
+    std::lock_guard<std::mutex> lk(lib().mu);
+    lib().logLevel = level;
+    return ok();
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetDeviceSessionKey(const VEXA_DEV_SESSION_KEY* key) {
+    if (!key) return fail(VEXA_SDK_ERR_PARAM);
+    const std::string id = vexasdk::fieldText(key->szDeviceID, sizeof key->szDeviceID);
+    const std::string k = vexasdk::fieldText(key->szSessionKey, sizeof key->szSessionKey);
+    if (id.empty()) return fail(VEXA_SDK_ERR_PARAM);
+    std::lock_guard<std::mutex> lk(lib().mu);
+    if (k.empty())
+        lib().sessionKeys.erase(id);
+    else
+        lib().sessionKeys[id] = k;
+    return ok();
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetKeepAliveTime(int32_t userHandle, uint32_t keepAliveSec, uint32_t timeOutCount) {
+    auto eng = lib().getEngine();
+    if (!eng) return fail(VEXA_SDK_ERR_NOT_INIT);
+    std::shared_ptr<CmsSession> s;
+    {
+        std::lock_guard<std::mutex> lk(lib().mu);
+        s = findSession(userHandle);
+    }
+    if (!s) return fail(VEXA_SDK_ERR_NO_SESSION);
+    eng->post([s, keepAliveSec, timeOutCount] { s->setSupervision(keepAliveSec, timeOutCount); });
+    return ok();
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ForceLogout(int32_t userHandle) {
+    auto eng = lib().getEngine();
+    if (!eng) return fail(VEXA_SDK_ERR_NOT_INIT);
+    std::shared_ptr<CmsSession> s;
+    PendingList pend;
+    {
+        std::lock_guard<std::mutex> lk(lib().mu);
+        auto& L = lib();
+        s = findSession(userHandle);
+        if (!s) return fail(VEXA_SDK_ERR_NO_SESSION);
+        s->m_inTable = false;
+        L.sessions.erase(userHandle);
+        auto d = L.byDevice.find(s->m_deviceId);
+        if (d != L.byDevice.end() && d->second == userHandle) L.byDevice.erase(d);
+        pend = L.takePending(userHandle);
+    }
+    auto shared = std::make_shared<PendingList>(std::move(pend));
+    eng->post([s, shared] { s->forcedOut(std::move(*shared)); });
+    return ok();
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ConfigDev(int32_t userHandle, uint32_t configType, void* record,
+                                           uint32_t recordKind) {
+    if (!record) return fail(VEXA_SDK_ERR_PARAM);
+    try {
+        Json::Value req(Json::objectValue);
+        if (recordKind == VEXA_CMS_RECORD_MODEL) {
+            if (configType > VEXA_CMS_CONFIG_DATA) return fail(VEXA_SDK_ERR_PARAM);
+            auto* r = static_cast<VEXA_CMS_CONFIG_REQ*>(record);
+            req["type"] = "config";
+            req["configType"] = configType;
+            req["target"] = vexasdk::fieldText(r->szTarget, sizeof r->szTarget);
+            req["subId"] = vexasdk::fieldText(r->szSubID, sizeof r->szSubID);
+            req["scope"] = vexasdk::fieldText(r->szScope, sizeof r->szScope);
+            req["domain"] = vexasdk::fieldText(r->szDomain, sizeof r->szDomain);
+            req["identifier"] = vexasdk::fieldText(r->szIdentifier, sizeof r->szIdentifier);
+            req["body"] = textOf(r->pBody, r->dwBodyLen);
+            const uint32_t seq = startRequest(userHandle, req, "configAnswer", nullptr);
+            if (!seq) return 0;
+            r->dwAsyncHandle = seq;
+            return ok();
+        }
+        if (recordKind == VEXA_CMS_RECORD_FERRO) {
+            auto* r = static_cast<VEXA_CMS_FERRO_REQ*>(record);
+            req["type"] = "ferro";
+            req["command"] = textOf(r->pCommand, r->dwCommandLen);
+            req["body"] = textOf(r->pBody, r->dwBodyLen);
+            const uint32_t seq = startRequest(userHandle, req, "ferroAnswer", nullptr);
+            if (!seq) return 0;
+            r->dwAsyncHandle = seq;
+            return ok();
+        }
+        return fail(VEXA_SDK_ERR_PARAM);
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_SEND);
+    }
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OVIXPassThrough(int32_t userHandle, VEXA_CMS_PASSTHROUGH* record) {
+    if (!record || !record->pUrl || (!record->pOutput && record->dwOutputSize)) return fail(VEXA_SDK_ERR_PARAM);
+    if (onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+    try {
+        Json::Value req(Json::objectValue);
+        req["type"] = "ovix";
+        req["request"] = textOf(record->pUrl, record->dwUrlLen);
+        req["body"] = textOf(record->pBody, record->dwBodyLen);
+        auto w = std::make_shared<SyncWait>();
+        const uint32_t seq = startRequest(userHandle, req, "ovixAnswer", w);
+        if (!seq) return 0;
+        const bool good = waitAnswer(seq, w, syncTimeout(record->dwSendTimeOut));
+        if (!good && t_lastError != VEXA_SDK_ERR_DEVICE) return 0;
+        const uint32_t err = t_lastError;
+        std::string body;
+        {
+            std::lock_guard<std::mutex> lk(w->mu);
+            body = getString(w->answer, "body");
+        }
+        if (body.size() > record->dwOutputSize) return fail(good ? VEXA_SDK_ERR_BUFFER : err);
+        if (!body.empty()) memcpy(record->pOutput, body.data(), body.size());
+        if (body.size() < record->dwOutputSize) record->pOutput[body.size()] = '\0';
+        record->dwOutputSize = static_cast<uint32_t>(body.size());
+        return good ? ok() : fail(err);
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_SEND);
+    }
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetDevConfig(int32_t userHandle, uint32_t command, void* record,
+                                              uint32_t recordLen) {
+    if (command != 1 || !record || recordLen < sizeof(VEXA_CMS_TALK_PARAM)) return fail(VEXA_SDK_ERR_PARAM);
+    if (onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+    try {
+        Json::Value req(Json::objectValue);
+        req["type"] = "getConfig";
+        req["command"] = command;
+        auto w = std::make_shared<SyncWait>();
+        const uint32_t seq = startRequest(userHandle, req, "getConfigAnswer", w);
+        if (!seq) return 0;
+        if (!waitAnswer(seq, w, syncTimeout(0))) return 0;
+        std::lock_guard<std::mutex> lk(w->mu);
+        static_cast<VEXA_CMS_TALK_PARAM*>(record)->dwAudioCodec = getU32(w->answer, "audioCodec");
+        return ok();
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_SEND);
+    }
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSevrSessionId(char* buffer, uint32_t size) {
+    if (!buffer || size == 0) return fail(VEXA_SDK_ERR_PARAM);
+    uint64_t id;
+    {
+        std::lock_guard<std::mutex> lk(lib().mu);
+        auto& n = lib().nextSessionId;
+        if (n == 0) {
+            // Start somewhere random so ids differ across runs; keep them well inside 63 bits.
+            const std::string r = vexasdk::randomHex(4);
+            n = 1000000000ull + std::stoull(r, nullptr, 16);
+        }
+        id = n++;
+    }
+    const std::string text = std::to_string(id);
+    if (text.size() + 1 > size) return fail(VEXA_SDK_ERR_BUFFER);
+    memcpy(buffer, text.c_str(), text.size() + 1);
+    return ok();
+}
+
+uint32_t VEXA_SDK_CALL VEXA_CMS_GetLastError(void) { return t_lastError; }
+
+}  // extern "C"
