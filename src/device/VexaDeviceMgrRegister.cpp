@@ -219,10 +219,12 @@ VEXA_BOOL CVexaDeviceMgr::onSessionKey(const VEXA_CMS_DEV_REG_INFO* info) {
     memset(&key, 0, sizeof key);
     const std::string id = field(info->szDeviceID, sizeof info->szDeviceID);
     copyField(key.szDeviceID, sizeof key.szDeviceID, id, 255, kRegFunc);
-    copyField(key.szSessionKey, sizeof key.szSessionKey, field(info->szSessionKey, sizeof info->szSessionKey), 63,
-              kRegFunc);
-    copyField(key.szCompanion, sizeof key.szCompanion, field(info->szCompanion, sizeof info->szCompanion), 31,
-              kRegFunc);
+    // The key is 64 hex digits and the companion 32: they fill their fields whole (no NUL), so
+    // copying one byte less would install a key that never matches what the device presents.
+    const std::string sessionKey = field(info->szSessionKey, sizeof info->szSessionKey);
+    const std::string companion = field(info->szCompanion, sizeof info->szCompanion);
+    memcpy(key.szSessionKey, sessionKey.data(), sessionKey.size());
+    memcpy(key.szCompanion, companion.data(), companion.size());
     key.byProtocolVersion = info->bySessionProtocolVersion;
     if (key.byProtocolVersion == 4) {
         if (!VEXA_CMS_SetDeviceSessionKey(&key))
