@@ -19,6 +19,9 @@ Json::CharReader* reader() {
         Json::CharReaderBuilder b;
         b["stackLimit"] = kJsonDepth;
         b["collectComments"] = false;
+        // A frame body is exactly one JSON object: no trailing text, no comments.
+        b["allowComments"] = false;
+        b["failIfExtra"] = true;
         return std::unique_ptr<Json::CharReader>(b.newCharReader());
     }();
     return r.get();

@@ -1,0 +1,1063 @@
+#include "devsim/Simulator.h"
+
+#include "WireFrame.h"
+#include "runlog.h"
+
+#include <asio.hpp>
+
+#include <sys/resource.h>
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <deque>
+#include <list>
+#include <optional>
+#include <set>
+#include <thread>
+
+namespace devsim {
+
+namespace {
+
+constexpr const char* kMod = "devsim";
+constexpr auto kLogoutGrace = std::chrono::seconds(3);
+using Clock = std::chrono::steady_clock;
+using tcp = asio::ip::tcp;
+
+uint32_t bit(State s) { return 1u << static_cast<unsigned>(s); }
+
+bool sessionEnded(State s) {
+    return s == State::Refused || s == State::LoggedOut || s == State::ForcedOut || s == State::Closed;
+}
+
+std::string lengthPrefixed(const std::string& body, uint32_t n) {
+    std::string out;
+    out.push_back(static_cast<char>((n >> 24) & 0xff));
+    out.push_back(static_cast<char>((n >> 16) & 0xff));
+    out.push_back(static_cast<char>((n >> 8) & 0xff));
+    out.push_back(static_cast<char>(n & 0xff));
+    return out + body;
+}
+
+Json::Value frame(const char* type) {
+    Json::Value v(Json::objectValue);
+    v["type"] = type;
+    return v;
+}
+
+}  // namespace
+
+const char* const kOvixOkDocument =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?><ResponseStatus><statusCode>1</statusCode>"
+    "<statusString>OK</statusString></ResponseStatus>";
+
+const char* stateName(State s) {
+    switch (s) {
+        case State::Idle: return "Idle";
+        case State::Connecting: return "Connecting";
+        case State::Registering: return "Registering";
+        case State::LoggedIn: return "LoggedIn";
+        case State::Refused: return "Refused";
+        case State::LoggedOut: return "LoggedOut";
+        case State::ForcedOut: return "ForcedOut";
+        case State::Closed: return "Closed";
+    }
+    return "?";
+}
+
+const char* alarmStateName(AlarmState s) {
+    switch (s) {
+        case AlarmState::None: return "None";
+        case AlarmState::Connecting: return "Connecting";
+        case AlarmState::Hello: return "Hello";
+        case AlarmState::Ready: return "Ready";
+        case AlarmState::Refused: return "Refused";
+        case AlarmState::Closed: return "Closed";
+    }
+    return "?";
+}
+
+const char* malformedName(Malformed m) {
+    switch (m) {
+        case Malformed::None: return "none";
+        case Malformed::ZeroLength: return "zero";
+        case Malformed::OverLength: return "over";
+        case Malformed::NotJson: return "notjson";
+        case Malformed::JsonArray: return "array";
+        case Malformed::NoType: return "notype";
+    }
+    return "?";
+}
+
+bool parseMalformed(const std::string& name, Malformed& out) {
+    for (Malformed m : {Malformed::None, Malformed::ZeroLength, Malformed::OverLength, Malformed::NotJson,
+                        Malformed::JsonArray, Malformed::NoType}) {
+        if (name == malformedName(m)) {
+            out = m;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string malformedBytes(Malformed m) {
+    switch (m) {
+        case Malformed::None: return std::string();
+        case Malformed::ZeroLength: return lengthPrefixed(std::string(), 0);
+        // Only a few body bytes follow: the peer must give up on the prefix alone.
+        case Malformed::OverLength: return lengthPrefixed("{\"type\":\"hello\"", vexawire::kMaxFrameLen + 1);
+        case Malformed::NotJson: {
+            const std::string b = "this is not json";
+            return lengthPrefixed(b, static_cast<uint32_t>(b.size()));
+        }
+        case Malformed::JsonArray: {
+            const std::string b = "[{\"type\":\"hello\"}]";
+            return lengthPrefixed(b, static_cast<uint32_t>(b.size()));
+        }
+        case Malformed::NoType: {
+            const std::string b = "{\"deviceId\":\"x\",\"protocolVersion\":2}";
+            return lengthPrefixed(b, static_cast<uint32_t>(b.size()));
+        }
+    }
+    return std::string();
+}
+
+Answer defaultAnswer(const Json::Value& request) {
+    const std::string type = vexawire::getString(request, "type");
+    Json::Value m(Json::objectValue);
+    if (type == "config" || type == "ferro") {
+        m["data"] = "{\"status\":200,\"data\":{}}";
+    } else if (type == "ovix") {
+        m["body"] = kOvixOkDocument;
+    } else if (type == "getConfig") {
+        m["audioCodec"] = 1;
+    } else if (type != "media") {
+        return Answer::none();
+    }
+    return Answer::with(std::move(m));
+}
+
+uint64_t raiseFileLimit() {
+    struct rlimit rl {};
+    if (getrlimit(RLIMIT_NOFILE, &rl) != 0) return 0;
+    if (rl.rlim_cur < rl.rlim_max) {
+        rl.rlim_cur = rl.rlim_max;
+        if (setrlimit(RLIMIT_NOFILE, &rl) != 0) getrlimit(RLIMIT_NOFILE, &rl);
+    }
+    return static_cast<uint64_t>(rl.rlim_cur);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct Core {
+    asio::io_context io;
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work;
+    std::vector<std::thread> threads;
+    std::atomic<bool> stopping{false};
+
+    mutable std::mutex mx;
+    mutable std::condition_variable cv;
+    std::vector<DevicePtr> devices;
+    std::array<size_t, kStateCount> in{};
+    std::array<size_t, kStateCount> reached{};
+
+    std::mutex listenerMx;
+    Simulator::StateListener listener;
+};
+
+struct Conn {
+    explicit Conn(const asio::strand<asio::io_context::executor_type>& ex) : sock(ex), grace(ex) {}
+    tcp::socket sock;
+    asio::steady_timer grace;
+    vexawire::FrameDecoder dec;
+    std::array<char, 8192> rbuf{};
+    std::deque<std::string> outq;
+    size_t outOff = 0;  // bytes of outq.front() already written
+    bool connected = false;
+    bool writing = false;
+    bool closed = false;
+    bool shutdownAfterFlush = false;
+    std::set<std::string> unknownTypes;
+};
+using ConnPtr = std::shared_ptr<Conn>;
+
+struct Device::Impl {
+    explicit Impl(asio::io_context& io)
+        : strand(asio::make_strand(io)), heartbeat(strand), after(strand), reconnect(strand), rate(strand) {}
+
+    asio::strand<asio::io_context::executor_type> strand;
+    ConnPtr cmd;
+    ConnPtr alarm;
+    asio::steady_timer heartbeat;
+    asio::steady_timer after;  // logout-after / vanish-after
+    asio::steady_timer reconnect;
+    asio::steady_timer rate;
+    std::list<std::shared_ptr<asio::steady_timer>> lateAnswers;
+
+    std::chrono::milliseconds hbInterval{30000};
+    bool awaitingDas = false;
+    bool userStopped = false;  // logout() or vanish() by the owner: no auto-reconnect after logout
+    std::atomic<uint32_t> alarmSeq{0};
+
+    // Rate mode.
+    Clock::time_point rateStart{};
+    Clock::time_point rateEnd{};
+    double ratePerSec = 0;
+    uint64_t rateSent = 0;
+    int rateAlarmType = 1;
+    int rateDataType = 1;
+    std::string ratePayload;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Everything in DeviceOps runs on the device's strand.
+
+class DeviceOps {
+public:
+    using Impl = Device::Impl;
+
+    static void setState(Device& d, State s, const std::function<void(DeviceStatus&)>& extra = nullptr) {
+        State old;
+        bool newlyReached;
+        DeviceStatus snap;
+        {
+            std::lock_guard<std::mutex> lk(d.m_mx);
+            old = d.m_st.state;
+            d.m_st.state = s;
+            if (extra) extra(d.m_st);
+            newlyReached = (d.m_reached & bit(s)) == 0;
+            d.m_reached |= bit(s);
+            snap = d.m_st;
+        }
+        d.m_cv.notify_all();
+        {
+            std::lock_guard<std::mutex> lk(d.m_core->mx);
+            d.m_core->in[static_cast<size_t>(old)]--;
+            d.m_core->in[static_cast<size_t>(s)]++;
+            if (newlyReached) d.m_core->reached[static_cast<size_t>(s)]++;
+        }
+        d.m_core->cv.notify_all();
+        Simulator::StateListener l;
+        {
+            std::lock_guard<std::mutex> lk(d.m_core->listenerMx);
+            l = d.m_core->listener;
+        }
+        if (l) {
+            try {
+                l(d, s, snap);
+            } catch (...) {
+            }
+        }
+    }
+
+    static void update(Device& d, const std::function<void(DeviceStatus&)>& fn) {
+        {
+            std::lock_guard<std::mutex> lk(d.m_mx);
+            fn(d.m_st);
+        }
+        d.m_cv.notify_all();
+    }
+
+    static State curState(Device& d) {
+        std::lock_guard<std::mutex> lk(d.m_mx);
+        return d.m_st.state;
+    }
+
+    // ---- writing ----
+
+    static void enqueue(const DevicePtr& d, const ConnPtr& c, std::string bytes) {
+        if (c->closed || bytes.empty()) return;
+        c->outq.push_back(std::move(bytes));
+        if (c->connected && !c->writing) writeNext(d, c);
+    }
+
+    static void writeNext(const DevicePtr& d, const ConnPtr& c) {
+        if (c->closed) return;
+        if (c->outq.empty()) {
+            c->writing = false;
+            if (c->shutdownAfterFlush) {
+                asio::error_code ec;
+                c->sock.shutdown(tcp::socket::shutdown_send, ec);
+            }
+            return;
+        }
+        c->writing = true;
+        const std::string& front = c->outq.front();
+        const size_t n = d->m_cfg.slowWriter ? 1 : front.size() - c->outOff;
+        c->sock.async_write_some(asio::buffer(front.data() + c->outOff, n), [d, c](asio::error_code ec, size_t wrote) {
+            if (c->closed) return;
+            if (ec) {
+                c->writing = false;
+                lost(d, c, "write: " + ec.message());
+                return;
+            }
+            c->outOff += wrote;
+            if (c->outOff >= c->outq.front().size()) {
+                c->outq.pop_front();
+                c->outOff = 0;
+            }
+            if (d->m_cfg.slowWriter && d->m_cfg.slowWriteGap.count() > 0 && !c->outq.empty()) {
+                auto t = std::make_shared<asio::steady_timer>(d->m_impl->strand, d->m_cfg.slowWriteGap);
+                t->async_wait([d, c, t](asio::error_code) { writeNext(d, c); });
+            } else {
+                writeNext(d, c);
+            }
+        });
+    }
+
+    static void send(const DevicePtr& d, const ConnPtr& c, const Json::Value& f) {
+        if (c) enqueue(d, c, vexawire::encodeFrame(f));
+    }
+
+    // ---- closing ----
+
+    static void closeConn(const ConnPtr& c) {
+        if (!c || c->closed) return;
+        c->closed = true;
+        c->outq.clear();
+        asio::error_code ec;
+        c->grace.cancel();
+        c->sock.close(ec);
+    }
+
+    static void stopTimers(Impl& im) {
+        im.heartbeat.cancel();
+        im.after.cancel();
+        im.rate.cancel();
+        for (auto& t : im.lateAnswers) t->cancel();
+        im.lateAnswers.clear();
+    }
+
+    // The command connection is gone (peer, error, bad frame). Terminal states already set stay.
+    static void lost(const DevicePtr& d, const ConnPtr& c, const std::string& why) {
+        Impl& im = *d->m_impl;
+        if (c == im.alarm) {
+            closeConn(c);
+            update(*d, [&](DeviceStatus& st) {
+                if (st.alarmState != AlarmState::Refused) st.alarmState = AlarmState::Closed;
+            });
+            return;
+        }
+        if (c != im.cmd || c->closed) return;
+        closeConn(c);
+        stopTimers(im);
+        const State s = curState(*d);
+        if (!sessionEnded(s)) {
+            setState(*d, State::Closed, [&](DeviceStatus& st) { st.closeWhy = why; });
+        } else {
+            update(*d, [&](DeviceStatus& st) {
+                if (st.closeWhy.empty()) st.closeWhy = why;
+            });
+        }
+        maybeReconnect(d);
+    }
+
+    static void maybeReconnect(const DevicePtr& d) {
+        Impl& im = *d->m_impl;
+        if (!d->m_cfg.autoReconnect || im.userStopped || d->m_core->stopping) return;
+        im.reconnect.expires_after(d->m_cfg.reconnectDelay);
+        ConnPtr was = im.cmd;
+        im.reconnect.async_wait([d, was](asio::error_code ec) {
+            Impl& i = *d->m_impl;
+            // A start() in the meantime replaced the connection: that one wins.
+            if (!ec && !d->m_core->stopping && !i.userStopped && i.cmd == was) doStart(d);
+        });
+    }
+
+    // ---- reading ----
+
+    static void startRead(const DevicePtr& d, const ConnPtr& c) {
+        c->sock.async_read_some(asio::buffer(c->rbuf), [d, c](asio::error_code ec, size_t n) {
+            if (c->closed) return;
+            if (ec) {
+                lost(d, c, ec == asio::error::eof ? std::string("peer closed") : "read: " + ec.message());
+                return;
+            }
+            c->dec.feed(c->rbuf.data(), n);
+            for (;;) {
+                Json::Value f;
+                std::string why;
+                const auto r = c->dec.next(f, why);
+                if (r == vexawire::FrameDecoder::Result::NeedMore) break;
+                if (r == vexawire::FrameDecoder::Result::Error) {
+                    RunLog_Write(4, kMod, "%s: bad frame from gateway: %s", d->id().c_str(), why.c_str());
+                    lost(d, c, "bad frame: " + why);
+                    return;
+                }
+                if (c == d->m_impl->alarm)
+                    onAlarmFrame(d, c, f);
+                else
+                    onCmdFrame(d, c, f);
+                if (c->closed) return;
+            }
+            startRead(d, c);
+        });
+    }
+
+    static void logUnknown(const DevicePtr& d, const ConnPtr& c, const std::string& type) {
+        if (c->unknownTypes.size() < 64 && c->unknownTypes.insert(type).second)
+            RunLog_Write(3, kMod, "%s: ignoring frame type \"%.64s\"", d->id().c_str(), type.c_str());
+    }
+
+    // ---- command connection ----
+
+    static void doStart(const DevicePtr& d) {
+        Impl& im = *d->m_impl;
+        if (d->m_core->stopping) return;
+        closeConn(im.cmd);
+        stopTimers(im);
+        im.reconnect.cancel();
+        im.userStopped = false;
+        im.awaitingDas = false;
+        auto c = std::make_shared<Conn>(im.strand);
+        im.cmd = c;
+        setState(*d, State::Connecting, [](DeviceStatus& st) {
+            st.sessions++;
+            st.closeWhy.clear();
+        });
+        resolveAndConnect(d, c, d->m_cfg.host, d->m_cfg.cmsPort);
+    }
+
+    static void resolveAndConnect(const DevicePtr& d, const ConnPtr& c, const std::string& host, uint16_t port) {
+        asio::error_code ec;
+        const auto addr = asio::ip::make_address(host, ec);
+        if (!ec) {
+            connectTo(d, c, {tcp::endpoint(addr, port)});
+            return;
+        }
+        auto res = std::make_shared<tcp::resolver>(d->m_impl->strand);
+        res->async_resolve(host, std::to_string(port),
+                           [d, c, res](asio::error_code rec, tcp::resolver::results_type r) {
+                               if (c->closed) return;
+                               if (rec) {
+                                   lost(d, c, "resolve: " + rec.message());
+                                   return;
+                               }
+                               std::vector<tcp::endpoint> eps;
+                               for (const auto& e : r) eps.push_back(e.endpoint());
+                               connectTo(d, c, eps);
+                           });
+    }
+
+    static void connectTo(const DevicePtr& d, const ConnPtr& c, const std::vector<tcp::endpoint>& eps) {
+        asio::async_connect(c->sock, eps, [d, c](asio::error_code ec, const tcp::endpoint&) {
+            if (c->closed) return;
+            if (ec) {
+                lost(d, c, "connect: " + ec.message());
+                return;
+            }
+            asio::error_code ig;
+            c->sock.set_option(tcp::no_delay(true), ig);
+            c->connected = true;
+            if (c == d->m_impl->cmd)
+                onCmdConnected(d, c);
+            else
+                onAlarmConnected(d, c);
+            if (!c->closed) {
+                if (!c->outq.empty() && !c->writing) writeNext(d, c);
+                startRead(d, c);
+            }
+        });
+    }
+
+    static void onCmdConnected(const DevicePtr& d, const ConnPtr& c) {
+        const DeviceConfig& cfg = d->m_cfg;
+        setState(*d, State::Registering);
+        if (cfg.silent) return;
+        if (cfg.malformed != Malformed::None) {
+            enqueue(d, c, malformedBytes(cfg.malformed));
+            return;
+        }
+        if (cfg.dasRequest) {
+            Json::Value f = frame("dasRequest");
+            f["deviceId"] = cfg.deviceId;
+            f["serverAddress"] = cfg.dasServerAddress;
+            f["serverPort"] = cfg.dasServerPort;
+            d->m_impl->awaitingDas = true;
+            send(d, c, f);
+            return;
+        }
+        sendHello(d, c);
+    }
+
+    static void sendHello(const DevicePtr& d, const ConnPtr& c) {
+        const DeviceConfig& cfg = d->m_cfg;
+        Json::Value f = frame("hello");
+        f["deviceId"] = cfg.deviceId;
+        f["protocolVersion"] = d->protocolVersion();
+        f["serial"] = cfg.serial.empty() ? "SN-" + cfg.deviceId : cfg.serial;
+        f["shortSerial"] = cfg.shortSerial.empty() ? cfg.deviceId : cfg.shortSerial;
+        f["firmware"] = cfg.firmware;
+        send(d, c, f);
+    }
+
+    static void onCmdFrame(const DevicePtr& d, const ConnPtr& c, const Json::Value& f) {
+        Impl& im = *d->m_impl;
+        const DeviceConfig& cfg = d->m_cfg;
+        const std::string type = vexawire::getString(f, "type");
+        if (type == "dasAnswer") {
+            update(*d, [&](DeviceStatus& st) { st.dasAnswer = f; });
+            if (im.awaitingDas) {
+                im.awaitingDas = false;
+                sendHello(d, c);
+            }
+        } else if (type == "challenge") {
+            const std::string nonce = vexawire::getString(f, "nonce");
+            update(*d, [&](DeviceStatus& st) { st.nonce = nonce; });
+            const std::string key = cfg.wrongKey ? cfg.key + "-not-the-key" : cfg.key;
+            Json::Value a = frame("auth");
+            a["proof"] = vexawire::hmacSha256Hex(key, nonce);
+            send(d, c, a);
+        } else if (type == "sessionKey") {
+            update(*d, [&](DeviceStatus& st) {
+                st.sessionKey = vexawire::getString(f, "key");
+                st.companion = vexawire::getString(f, "companion");
+            });
+        } else if (type == "loginAck") {
+            onLoginAck(d, c, f);
+        } else if (type == "heartbeatAck") {
+            update(*d, [](DeviceStatus& st) { st.heartbeatsAcked++; });
+        } else if (type == "refused") {
+            const std::string reason = vexawire::getString(f, "reason");
+            closeConn(c);
+            stopTimers(im);
+            setState(*d, State::Refused, [&](DeviceStatus& st) {
+                st.refusal = reason;
+                st.closeWhy = "refused " + reason;
+            });
+            maybeReconnect(d);
+        } else if (type == "forcedLogout") {
+            closeConn(c);
+            stopTimers(im);
+            setState(*d, State::ForcedOut, [](DeviceStatus& st) { st.closeWhy = "forced logout"; });
+            maybeReconnect(d);
+        } else if (type == "config" || type == "ferro" || type == "ovix" || type == "getConfig" || type == "media") {
+            if (curState(*d) != State::LoggedIn) {
+                logUnknown(d, c, type + " before login");
+                return;
+            }
+            onRequest(d, c, type, f);
+        } else {
+            logUnknown(d, c, type);
+        }
+    }
+
+    static void onLoginAck(const DevicePtr& d, const ConnPtr& c, const Json::Value& f) {
+        Impl& im = *d->m_impl;
+        const DeviceConfig& cfg = d->m_cfg;
+        int64_t keepAlive = vexawire::getInt(f, "keepAliveSec", 30);
+        if (keepAlive <= 0 || keepAlive > 86400) keepAlive = 30;
+        im.hbInterval = cfg.heartbeatInterval.count() > 0 ? cfg.heartbeatInterval : std::chrono::seconds(keepAlive);
+        setState(*d, State::LoggedIn, [&](DeviceStatus& st) {
+            st.loginAck = f;
+            st.userHandle = vexawire::getInt(f, "userHandle", -1);
+            st.logins++;
+        });
+        if (c->closed) return;  // the listener may have acted
+        if (cfg.vanishAfterLogin) {
+            doVanish(d);
+            return;
+        }
+        if (!cfg.noHeartbeat) armHeartbeat(d, c);
+        if (cfg.vanishAfter.count() > 0 || cfg.logoutAfter.count() > 0) {
+            const bool vanish = cfg.vanishAfter.count() > 0 &&
+                                (cfg.logoutAfter.count() <= 0 || cfg.vanishAfter <= cfg.logoutAfter);
+            im.after.expires_after(vanish ? cfg.vanishAfter : cfg.logoutAfter);
+            im.after.async_wait([d, c, vanish](asio::error_code ec) {
+                if (ec || c->closed || c != d->m_impl->cmd) return;
+                if (vanish)
+                    doVanish(d);
+                else
+                    doLogout(d);
+            });
+        }
+    }
+
+    static void armHeartbeat(const DevicePtr& d, const ConnPtr& c) {
+        Impl& im = *d->m_impl;
+        im.heartbeat.expires_after(im.hbInterval);
+        im.heartbeat.async_wait([d, c](asio::error_code ec) {
+            if (ec || c->closed || c != d->m_impl->cmd || curState(*d) != State::LoggedIn) return;
+            send(d, c, frame("heartbeat"));
+            update(*d, [](DeviceStatus& st) { st.heartbeatsSent++; });
+            armHeartbeat(d, c);
+        });
+    }
+
+    static const char* answerType(const std::string& type) {
+        if (type == "config") return "configAnswer";
+        if (type == "ferro") return "ferroAnswer";
+        if (type == "ovix") return "ovixAnswer";
+        if (type == "getConfig") return "getConfigAnswer";
+        return "mediaAnswer";
+    }
+
+    static void onRequest(const DevicePtr& d, const ConnPtr& c, const std::string& type, const Json::Value& f) {
+        Impl& im = *d->m_impl;
+        update(*d, [](DeviceStatus& st) { st.requests++; });
+        RequestHandler h;
+        {
+            std::lock_guard<std::mutex> lk(d->m_mx);
+            h = d->m_handler;
+        }
+        Answer a;
+        try {
+            a = h ? h(f) : defaultAnswer(f);
+        } catch (const std::exception& e) {
+            RunLog_Write(4, kMod, "%s: request handler threw: %s", d->id().c_str(), e.what());
+            a = Answer::none();
+        } catch (...) {
+            a = Answer::none();
+        }
+        if (!a.send) return;
+        Json::Value out = frame(answerType(type));
+        out["seq"] = vexawire::getU32(f, "seq");
+        out["error"] = 0;
+        if (a.members.isObject())
+            for (const auto& name : a.members.getMemberNames()) out[name] = a.members[name];
+        if (a.delay.count() <= 0) {
+            send(d, c, out);
+            update(*d, [](DeviceStatus& st) { st.answersSent++; });
+            return;
+        }
+        auto t = std::make_shared<asio::steady_timer>(im.strand, a.delay);
+        im.lateAnswers.push_back(t);
+        t->async_wait([d, c, out, t](asio::error_code ec) {
+            d->m_impl->lateAnswers.remove(t);
+            if (ec) return;
+            if (c->closed || c != d->m_impl->cmd) return;
+            send(d, c, out);
+            update(*d, [](DeviceStatus& st) { st.answersSent++; });
+        });
+    }
+
+    static void doLogout(const DevicePtr& d) {
+        Impl& im = *d->m_impl;
+        im.userStopped = true;
+        im.reconnect.cancel();
+        ConnPtr c = im.cmd;
+        if (!c || c->closed) return;
+        stopTimers(im);
+        if (curState(*d) != State::LoggedIn) {
+            closeConn(c);
+            setState(*d, State::Closed, [](DeviceStatus& st) { st.closeWhy = "stopped before login"; });
+            return;
+        }
+        send(d, c, frame("logout"));
+        setState(*d, State::LoggedOut, [](DeviceStatus& st) { st.closeWhy = "logout"; });
+        // The gateway closes after a logout; wait for that, but not for ever.
+        c->shutdownAfterFlush = true;
+        if (!c->writing && c->outq.empty() && c->connected) {
+            asio::error_code ec;
+            c->sock.shutdown(tcp::socket::shutdown_send, ec);
+        }
+        c->grace.expires_after(kLogoutGrace);
+        c->grace.async_wait([c](asio::error_code ec) {
+            if (!ec) closeConn(c);
+        });
+    }
+
+    static void doVanish(const DevicePtr& d) {
+        Impl& im = *d->m_impl;
+        im.userStopped = true;
+        stopTimers(im);
+        ConnPtr c = im.cmd;
+        closeConn(im.alarm);
+        if (im.alarm)
+            update(*d, [](DeviceStatus& st) {
+                if (st.alarmState != AlarmState::Refused) st.alarmState = AlarmState::Closed;
+            });
+        if (!c || c->closed) return;
+        closeConn(c);
+        if (!sessionEnded(curState(*d)))
+            setState(*d, State::Closed, [](DeviceStatus& st) { st.closeWhy = "vanished"; });
+        // A crashed device comes back when asked to.
+        im.userStopped = false;
+        maybeReconnect(d);
+    }
+
+    // ---- alarm connection ----
+
+    static void doConnectAlarm(const DevicePtr& d) {
+        Impl& im = *d->m_impl;
+        if (d->m_core->stopping) return;
+        closeConn(im.alarm);
+        auto c = std::make_shared<Conn>(im.strand);
+        im.alarm = c;
+        update(*d, [](DeviceStatus& st) {
+            st.alarmState = AlarmState::Connecting;
+            st.alarmRefusal.clear();
+        });
+        std::string host = d->m_cfg.alarmHost.empty() ? d->m_cfg.host : d->m_cfg.alarmHost;
+        uint16_t port = d->m_cfg.amsPort;
+        if (port == 0) {
+            // Where the gateway told the device to send alarms.
+            std::lock_guard<std::mutex> lk(d->m_mx);
+            const Json::Value& ack = d->m_st.loginAck;
+            const Json::Value srv = ack.isObject() ? ack.get("alarmServer", Json::Value()) : Json::Value();
+            const int64_t p = vexawire::getInt(srv, "port");
+            if (p > 0 && p <= 65535) port = static_cast<uint16_t>(p);
+            const std::string a = vexawire::getString(srv, "address");
+            if (!a.empty() && d->m_cfg.alarmHost.empty()) host = a;
+        }
+        if (port == 0) {
+            lost(d, c, "no alarm port");
+            return;
+        }
+        resolveAndConnect(d, c, host, port);
+    }
+
+    static void onAlarmConnected(const DevicePtr& d, const ConnPtr& c) {
+        Json::Value f = frame("alarmHello");
+        f["deviceId"] = d->m_cfg.deviceId;
+        f["protocolVersion"] = d->protocolVersion();
+        {
+            std::lock_guard<std::mutex> lk(d->m_mx);
+            if (d->m_alarmKeyOverridden)
+                f["sessionKey"] = d->m_alarmKeyOverride;
+            else if (d->protocolVersion() == 4)
+                f["sessionKey"] = d->m_st.sessionKey;
+            d->m_st.alarmState = AlarmState::Hello;
+        }
+        d->m_cv.notify_all();
+        // The hello goes before anything pushed while connecting.
+        c->outq.push_front(vexawire::encodeFrame(f));
+    }
+
+    static void onAlarmFrame(const DevicePtr& d, const ConnPtr& c, const Json::Value& f) {
+        const std::string type = vexawire::getString(f, "type");
+        if (type == "alarmHelloAck") {
+            update(*d, [](DeviceStatus& st) { st.alarmState = AlarmState::Ready; });
+        } else if (type == "alarmAck") {
+            const uint32_t seq = vexawire::getU32(f, "seq");
+            update(*d, [&](DeviceStatus& st) {
+                st.alarmAcks++;
+                st.lastAlarmAckSeq = seq;
+            });
+        } else if (type == "refused") {
+            const std::string reason = vexawire::getString(f, "reason");
+            closeConn(c);
+            update(*d, [&](DeviceStatus& st) {
+                st.alarmState = AlarmState::Refused;
+                st.alarmRefusal = reason;
+            });
+        } else {
+            logUnknown(d, c, type);
+        }
+    }
+
+    static void sendAlarm(const DevicePtr& d, Json::Value f) {
+        ConnPtr c = d->m_impl->alarm;
+        if (!c || c->closed) {
+            RunLog_Write(3, kMod, "%s: no alarm connection, alarm dropped", d->id().c_str());
+            return;
+        }
+        send(d, c, f);
+        update(*d, [](DeviceStatus& st) { st.alarmsSent++; });
+    }
+
+    static void rateTick(const DevicePtr& d) {
+        Impl& im = *d->m_impl;
+        const auto now = Clock::now();
+        const double elapsed = std::chrono::duration<double>(std::min(now, im.rateEnd) - im.rateStart).count();
+        const auto due = static_cast<uint64_t>(std::floor(elapsed * im.ratePerSec));
+        while (im.rateSent < due) {
+            Json::Value f = frame("alarm");
+            f["seq"] = ++im.alarmSeq;
+            f["alarmType"] = im.rateAlarmType;
+            f["dataType"] = im.rateDataType;
+            f["payload"] = im.ratePayload;
+            sendAlarm(d, f);
+            im.rateSent++;
+        }
+        if (now >= im.rateEnd || d->m_core->stopping) return;
+        const double periodMs = std::min(1000.0, std::max(10.0, 1000.0 / im.ratePerSec));
+        im.rate.expires_after(std::chrono::microseconds(static_cast<int64_t>(periodMs * 1000)));
+        im.rate.async_wait([d](asio::error_code ec) {
+            if (!ec) rateTick(d);
+        });
+    }
+
+    static void shutdown(const DevicePtr& d) {
+        Impl& im = *d->m_impl;
+        stopTimers(im);
+        im.reconnect.cancel();
+        if (im.cmd) im.cmd->grace.cancel();
+        closeConn(im.cmd);
+        closeConn(im.alarm);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+
+Device::Device(std::shared_ptr<Core> core, DeviceConfig cfg)
+    : m_cfg(std::move(cfg)), m_core(std::move(core)), m_impl(std::make_unique<Impl>(m_core->io)) {
+    m_handler = m_cfg.handler;
+}
+
+Device::~Device() = default;
+
+int Device::protocolVersion() const {
+    if (m_cfg.protocolVersion >= 0) return m_cfg.protocolVersion;
+    return m_cfg.family == Family::AldonV5 ? 4 : 2;
+}
+
+void Device::start() {
+    if (m_core->stopping) return;
+    uint32_t cleared;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        cleared = m_reached;
+        m_reached = 0;
+    }
+    {
+        std::lock_guard<std::mutex> lk(m_core->mx);
+        for (int i = 0; i < kStateCount; ++i)
+            if (cleared & (1u << i)) m_core->reached[i]--;
+    }
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self] { DeviceOps::doStart(self); });
+}
+
+void Device::logout() {
+    if (m_core->stopping) return;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self] { DeviceOps::doLogout(self); });
+}
+
+void Device::vanish() {
+    if (m_core->stopping) return;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self] { DeviceOps::doVanish(self); });
+}
+
+DeviceStatus Device::status() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_st;
+}
+
+State Device::state() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_st.state;
+}
+
+bool Device::waitFor(State s, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lk(m_mx);
+    return m_cv.wait_for(lk, timeout, [&] { return (m_reached & bit(s)) != 0; });
+}
+
+bool Device::waitUntil(const std::function<bool(const DeviceStatus&)>& pred, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lk(m_mx);
+    return m_cv.wait_for(lk, timeout, [&] { return pred(m_st); });
+}
+
+void Device::setHandler(RequestHandler h) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_handler = std::move(h);
+}
+
+void Device::sendMessage(int messageType, const std::string& domain, const std::string& identifier, int alarmType,
+                         int dataType, const std::string& alarmText) {
+    if (m_core->stopping) return;
+    Json::Value f = frame("message");
+    f["messageType"] = messageType;
+    f["domain"] = domain;
+    f["identifier"] = identifier;
+    f["alarmType"] = alarmType;
+    f["dataType"] = dataType;
+    f["alarm"] = alarmText;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self, f] {
+        ConnPtr c = self->m_impl->cmd;
+        if (!c || c->closed) return;
+        DeviceOps::send(self, c, f);
+        DeviceOps::update(*self, [](DeviceStatus& st) { st.messagesSent++; });
+    });
+}
+
+void Device::sendMalformed(Malformed kind) { sendRaw(malformedBytes(kind)); }
+
+void Device::sendRaw(std::string bytes) {
+    if (m_core->stopping) return;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self, b = std::move(bytes)]() mutable {
+        ConnPtr c = self->m_impl->cmd;
+        if (c) DeviceOps::enqueue(self, c, std::move(b));
+    });
+}
+
+void Device::sendFrame(const Json::Value& f) { sendRaw(vexawire::encodeFrame(f)); }
+
+void Device::connectAlarm() {
+    if (m_core->stopping) return;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self] { DeviceOps::doConnectAlarm(self); });
+}
+
+bool Device::waitAlarm(AlarmState s, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lk(m_mx);
+    return m_cv.wait_for(lk, timeout, [&] { return m_st.alarmState == s; });
+}
+
+uint32_t Device::pushAlarm(int alarmType, int dataType, const std::string& payload) {
+    const uint32_t seq = ++m_impl->alarmSeq;
+    if (m_core->stopping) return seq;
+    Json::Value f = frame("alarm");
+    f["seq"] = seq;
+    f["alarmType"] = alarmType;
+    f["dataType"] = dataType;
+    f["payload"] = payload;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self, f] { DeviceOps::sendAlarm(self, f); });
+    return seq;
+}
+
+uint32_t Device::pushStructuredAlarm(int alarmType, int dataType, int kind, const std::string& text,
+                                     const std::string* descriptor, bool header) {
+    const uint32_t seq = ++m_impl->alarmSeq;
+    if (m_core->stopping) return seq;
+    Json::Value f = frame("alarm");
+    f["seq"] = seq;
+    f["alarmType"] = alarmType;
+    f["dataType"] = dataType;
+    f["kind"] = kind;
+    f["text"] = text;
+    if (descriptor) f["descriptor"] = *descriptor;
+    if (header) f["header"] = true;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self, f] { DeviceOps::sendAlarm(self, f); });
+    return seq;
+}
+
+bool Device::waitAlarmAcks(uint64_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lk(m_mx);
+    return m_cv.wait_for(lk, timeout, [&] { return m_st.alarmAcks >= n; });
+}
+
+void Device::startAlarmRate(double perSecond, std::chrono::milliseconds duration, int alarmType, int dataType,
+                            const std::string& payload) {
+    if (m_core->stopping || !(perSecond > 0) || duration.count() <= 0) return;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self, perSecond, duration, alarmType, dataType, payload] {
+        Impl& im = *self->m_impl;
+        im.rate.cancel();
+        im.rateStart = Clock::now();
+        im.rateEnd = im.rateStart + duration;
+        im.ratePerSec = perSecond;
+        im.rateSent = 0;
+        im.rateAlarmType = alarmType;
+        im.rateDataType = dataType;
+        im.ratePayload = payload;
+        DeviceOps::rateTick(self);
+    });
+}
+
+void Device::sendAlarmRaw(std::string bytes) {
+    if (m_core->stopping) return;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self, b = std::move(bytes)]() mutable {
+        ConnPtr c = self->m_impl->alarm;
+        if (c) DeviceOps::enqueue(self, c, std::move(b));
+    });
+}
+
+void Device::overrideAlarmSessionKey(const std::string& key) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_alarmKeyOverride = key;
+    m_alarmKeyOverridden = true;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+Simulator::Simulator(unsigned ioThreads) : m_core(std::make_shared<Core>()) {
+    m_core->work.emplace(m_core->io.get_executor());
+    if (ioThreads == 0) ioThreads = 1;
+    for (unsigned i = 0; i < ioThreads; ++i)
+        m_core->threads.emplace_back([core = m_core.get()] {
+            for (;;) {
+                try {
+                    core->io.run();
+                    return;
+                } catch (const std::exception& e) {
+                    RunLog_Write(5, kMod, "I/O thread caught: %s", e.what());
+                }
+            }
+        });
+}
+
+Simulator::~Simulator() {
+    m_core->stopping = true;
+    std::vector<DevicePtr> devs = devices();
+    for (auto& d : devs) asio::post(d->m_impl->strand, [d] { DeviceOps::shutdown(d); });
+    m_core->work.reset();
+    for (auto& t : m_core->threads) t.join();
+    m_core->threads.clear();
+    // Whatever slipped in after the threads left only sees the stop flag.
+    m_core->io.restart();
+    m_core->io.poll();
+    {
+        std::lock_guard<std::mutex> lk(m_core->listenerMx);
+        m_core->listener = nullptr;
+    }
+    std::lock_guard<std::mutex> lk(m_core->mx);
+    m_core->devices.clear();
+}
+
+DevicePtr Simulator::addDevice(DeviceConfig cfg) {
+    DevicePtr d(new Device(m_core, std::move(cfg)));
+    std::lock_guard<std::mutex> lk(m_core->mx);
+    m_core->devices.push_back(d);
+    m_core->in[static_cast<size_t>(State::Idle)]++;
+    m_core->reached[static_cast<size_t>(State::Idle)]++;
+    d->m_reached = bit(State::Idle);
+    return d;
+}
+
+std::vector<DevicePtr> Simulator::addDevices(const DeviceConfig& base, const std::string& prefix, unsigned startIndex,
+                                             unsigned count) {
+    std::vector<DevicePtr> out;
+    out.reserve(count);
+    for (unsigned i = 0; i < count; ++i) {
+        DeviceConfig c = base;
+        c.deviceId = prefix + std::to_string(static_cast<uint64_t>(startIndex) + i);
+        out.push_back(addDevice(std::move(c)));
+    }
+    return out;
+}
+
+std::vector<DevicePtr> Simulator::devices() const {
+    std::lock_guard<std::mutex> lk(m_core->mx);
+    return m_core->devices;
+}
+
+void Simulator::startAll() {
+    for (auto& d : devices()) d->start();
+}
+
+size_t Simulator::countIn(State s) const {
+    std::lock_guard<std::mutex> lk(m_core->mx);
+    return m_core->in[static_cast<size_t>(s)];
+}
+
+size_t Simulator::countReached(State s) const {
+    std::lock_guard<std::mutex> lk(m_core->mx);
+    return m_core->reached[static_cast<size_t>(s)];
+}
+
+bool Simulator::waitReached(State s, size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lk(m_core->mx);
+    return m_core->cv.wait_for(lk, timeout, [&] { return m_core->reached[static_cast<size_t>(s)] >= n; });
+}
+
+bool Simulator::waitIn(State s, size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock<std::mutex> lk(m_core->mx);
+    return m_core->cv.wait_for(lk, timeout, [&] { return m_core->in[static_cast<size_t>(s)] >= n; });
+}
+
+void Simulator::setStateListener(StateListener l) {
+    std::lock_guard<std::mutex> lk(m_core->listenerMx);
+    m_core->listener = std::move(l);
+}
+
+}  // namespace devsim
