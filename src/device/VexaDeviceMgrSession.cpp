@@ -70,9 +70,12 @@ int CVexaDeviceMgr::findDeviceSvrInfo(const std::string& deviceId, const std::st
     const std::string outer = cfg->outerAddress();
     LOG_REG(2, "CVexaDeviceMgr::findDeviceSvrInfo", "device %s realRegIP:%s, RegOuterIP:%s", deviceId.c_str(),
             regIP.c_str(), outer.c_str());
-    if (regIP != outer) {
-        info.alarmAddress = regIP;
-        info.storageAddress = regIP;
+    // A device that made no address request is told the address it registered on, and
+    // without a NAT entry there are no outer ports: both cases use the inner values.
+    const std::string addr = regIP.empty() ? cfg->innerAddress() : regIP;
+    if (outer.empty() || addr != outer) {
+        info.alarmAddress = addr;
+        info.storageAddress = addr;
         info.alarmPort = static_cast<int32_t>(cfg->innerAlarmPort());
         info.storagePort = static_cast<int32_t>(cfg->innerStoragePort());
     } else {

@@ -1,82 +1,303 @@
 // gwhost: a small real host for the VexaDev plug-in. Loads libVexaDev.so, sends the
-// configuration commands, drives devices and prints what comes back as JSON lines.
+// configuration commands, creates and connects devices, and prints everything that comes back
+// as JSON lines on standard output.
+#include <json/json.h>
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "PluginHost.h"
+#include "devsim/Simulator.h"
 
 namespace {
+
+std::mutex g_out;
+std::atomic<bool> g_stop{false};
+
+std::string compact(const Json::Value& v) {
+    Json::StreamWriterBuilder b;
+    b["indentation"] = "";
+    b["emitUTF8"] = true;
+    return Json::writeString(b, v);
+}
+
+void emit(const Json::Value& v) {
+    const std::string s = compact(v);
+    std::lock_guard<std::mutex> lk(g_out);
+    fprintf(stdout, "%s\n", s.c_str());
+    fflush(stdout);
+}
+
+struct HostDeviceSpec {
+    std::string id, key, type, protocol, alarmActive = "active";
+    int allowDirectConn = 1;
+};
+
+struct Host {
+    gwhost::PluginHost plugin;
+    struct Dev {
+        HostDeviceSpec spec;
+        gwhost::DeviceTables tables;
+        std::atomic<uint32_t> status{0xFFFFFFFF};
+    };
+    std::vector<std::unique_ptr<Dev>> devices;
+
+    static void VEXA_CALL onStatus(void*, uint32_t status, const char* text, void* user) {
+        Dev* d = static_cast<Dev*>(user);
+        d->status = status;
+        Json::Value v;
+        v["event"] = "status";
+        v["deviceId"] = d->spec.id;
+        v["status"] = static_cast<int>(status);
+        v["text"] = text ? text : "";
+        emit(v);
+    }
+
+    bool start(const std::string& path, const std::string& listenIp, uint16_t reg, uint16_t alarm, uint16_t storage) {
+        std::string why;
+        if (!plugin.load(path, why)) {
+            fprintf(stderr, "gwhost: cannot load %s: %s\n", path.c_str(), why.c_str());
+            return false;
+        }
+        const GWPluginInterface* t = plugin.table();
+        Json::Value v;
+        v["event"] = "loaded";
+        v["version"] = t->Plugin_GetVersion();
+        emit(v);
+        if (t->Plugin_Init() != 0) {
+            fprintf(stderr, "gwhost: Plugin_Init failed\n");
+            return false;
+        }
+        const std::string ports = "aldonV5RegPort=" + std::to_string(reg) + ";aldonV5AlarmPort=" +
+                                  std::to_string(alarm) + ";pssUploadPort=" + std::to_string(storage) + ";";
+        config("InitListenPort", ports);
+        Json::Value zones;
+        Json::Value access;
+        access["protocolType"] = "VEXA";
+        access["accessIp"] = listenIp;
+        access["id"] = 1;
+        zones["accessNetInfos"].append(access);
+        zones["natIps"] = Json::Value(Json::arrayValue);
+        const uint32_t rc = config("NetZoneTableNotify", compact(zones));
+        std::string status;
+        plugin.portStatus(status);
+        Json::Value st;
+        Json::Reader().parse(status, st);
+        Json::Value e;
+        e["event"] = "portStatus";
+        e["status"] = st;
+        emit(e);
+        return rc == 0;
+    }
+
+    uint32_t config(const std::string& head, const std::string& msg) {
+        const uint32_t rc = plugin.setConfig(head.c_str(), msg.c_str());
+        Json::Value v;
+        v["event"] = "config";
+        v["command"] = head;
+        v["result"] = rc;
+        emit(v);
+        return rc;
+    }
+
+    Dev* add(const HostDeviceSpec& spec) {
+        auto d = std::make_unique<Dev>();
+        d->spec = spec;
+        if (plugin.createDevice(d->tables) != 0) return nullptr;
+        d->tables.connect->SetConnStatusCallBackImpl_V2(d->tables.handle, &Host::onStatus, d.get());
+        std::string params = "DeviceId=" + spec.id + ";DeviceKey=" + spec.key + ";";
+        if (!spec.type.empty()) params += "DevType=" + spec.type + ";";
+        if (!spec.protocol.empty()) params += "DevProtocol=" + spec.protocol + ";";
+        params += "AllowDirectConn=" + std::to_string(spec.allowDirectConn) + ";";
+        params += "AlarmActiveStatus=" + spec.alarmActive + ";";
+        d->tables.connect->ConnectImpl_V2(d->tables.handle, params.c_str(), nullptr, nullptr);
+        Json::Value v;
+        v["event"] = "deviceAdded";
+        v["deviceId"] = spec.id;
+        emit(v);
+        devices.push_back(std::move(d));
+        return devices.back().get();
+    }
+
+    int stop() {
+        const GWPluginInterface* t = plugin.table();
+        if (!t) return 1;
+        for (auto& d : devices) {
+            d->tables.connect->DisConnectImpl_V2(d->tables.handle);
+            t->Plugin_DestroyDevice(d->tables.handle);
+        }
+        devices.clear();
+        const uint32_t rc = t->Plugin_Fini();
+        Json::Value v;
+        v["event"] = "shutdown";
+        v["result"] = rc;
+        emit(v);
+        return rc == 0 ? 0 : 1;
+    }
+};
+
+bool waitFor(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+void note(const std::string& text) {
+    Json::Value v;
+    v["event"] = "note";
+    v["text"] = text;
+    emit(v);
+}
+
+int runDemo(const std::string& pluginPath) {
+    Host host;
+    const uint16_t reg = gwhost::freeLoopbackPort(), alarm = gwhost::freeLoopbackPort(),
+                   storage = gwhost::freeLoopbackPort();
+    if (!host.start(pluginPath, "127.0.0.1", reg, alarm, storage)) {
+        host.stop();
+        return 1;
+    }
+    bool ok = true;
+
+    note("devices come on line: a control panel (VEXA) and a camera (aldonV5)");
+    auto* panel = host.add({"panel-0001", "panel-key", "SecurityCP", "VEXA"});
+    auto* camera = host.add({"camera-0001", "camera-key", "encodingDev", "aldonV5"});
+    auto* refused = host.add({"panel-0002", "the-right-key", "SecurityCP", "VEXA"});
+    if (!panel || !camera || !refused) return 1;
+
+    devsim::Simulator sim;
+    auto cfg = [&](const std::string& id, const std::string& key, devsim::Family f) {
+        devsim::DeviceConfig c;
+        c.deviceId = id;
+        c.key = key;
+        c.family = f;
+        c.cmsPort = reg;
+        c.amsPort = alarm;
+        return c;
+    };
+    auto simPanel = sim.addDevice(cfg("panel-0001", "panel-key", devsim::Family::Vexa));
+    auto simCamera = sim.addDevice(cfg("camera-0001", "camera-key", devsim::Family::AldonV5));
+    simPanel->start();
+    simCamera->start();
+    ok = ok && waitFor([&] { return panel->status == 0 && camera->status == 0; }, std::chrono::seconds(10));
+
+    note("a device presenting the wrong key is refused (status 8)");
+    auto wrongCfg = cfg("panel-0002", "the-right-key", devsim::Family::Vexa);
+    wrongCfg.wrongKey = true;
+    auto simWrong = sim.addDevice(wrongCfg);
+    simWrong->start();
+    ok = ok && waitFor([&] { return refused->status == 8; }, std::chrono::seconds(10));
+
+    note("the camera logs out (status 10)");
+    simCamera->logout();
+    ok = ok && waitFor([&] { return camera->status == 10; }, std::chrono::seconds(10));
+
+    if (!ok) note("demo step failed: a device did not reach its expected status");
+    const int rc = host.stop();
+    return ok && rc == 0 ? 0 : 1;
+}
+
+bool readHostFile(const std::string& path, Json::Value& root) {
+    std::ifstream in(path);
+    if (!in) return false;
+    Json::CharReaderBuilder b;
+    b["stackLimit"] = 64;
+    std::string errs;
+    return Json::parseFromStream(b, in, &root, &errs) && root.isObject();
+}
+
+int runHostFile(const std::string& pluginPath, const std::string& file, double duration) {
+    Json::Value root;
+    if (!readHostFile(file, root)) {
+        fprintf(stderr, "gwhost: cannot read host file %s\n", file.c_str());
+        return 2;
+    }
+    auto str = [](const Json::Value& o, const char* k, const std::string& d) {
+        return o.isObject() && o[k].isString() ? o[k].asString() : d;
+    };
+    auto port = [](const Json::Value& o, const char* k) -> uint16_t {
+        if (!o.isObject() || !o[k].isUInt() || o[k].asUInt() < 1 || o[k].asUInt() > 65535)
+            return gwhost::freeLoopbackPort();
+        return static_cast<uint16_t>(o[k].asUInt());
+    };
+    Host host;
+    if (!host.start(pluginPath, str(root, "listen", "127.0.0.1"), port(root, "regPort"), port(root, "alarmPort"),
+                    port(root, "storagePort"))) {
+        host.stop();
+        return 1;
+    }
+    const Json::Value& devs = root["devices"];
+    if (devs.isArray()) {
+        for (const Json::Value& d : devs) {
+            HostDeviceSpec s;
+            s.id = str(d, "id", "");
+            if (s.id.empty()) continue;
+            s.key = str(d, "key", "");
+            s.type = str(d, "type", "");
+            s.protocol = str(d, "protocol", "");
+            s.alarmActive = str(d, "alarmActiveStatus", "active");
+            s.allowDirectConn = d.isObject() && d["allowDirectConn"].isInt() ? d["allowDirectConn"].asInt() : 1;
+            host.add(s);
+        }
+    }
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(duration * 1000));
+    while (!g_stop && (duration <= 0 || std::chrono::steady_clock::now() < end))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return host.stop();
+}
 
 void usage() {
     fprintf(stderr,
             "usage: gwhost --demo [--plugin PATH]\n"
-            "  --demo         run the built-in scenario on free loopback ports\n"
-            "  --plugin PATH  plug-in library (default: ../lib/libVexaDev.so beside this program)\n");
-}
-
-int runDemo(const std::string& pluginPath) {
-    gwhost::PluginHost host;
-    std::string why;
-    if (!host.load(pluginPath, why)) {
-        fprintf(stderr, "gwhost: cannot load %s: %s\n", pluginPath.c_str(), why.c_str());
-        return 1;
-    }
-    const GWPluginInterface* t = host.table();
-    printf("{\"event\":\"loaded\",\"version\":\"%s\"}\n", t->Plugin_GetVersion());
-    if (t->Plugin_Init() != 0) {
-        fprintf(stderr, "gwhost: Plugin_Init failed\n");
-        return 1;
-    }
-    const uint16_t regPort = gwhost::freeLoopbackPort();
-    const uint16_t alarmPort = gwhost::freeLoopbackPort();
-    const uint16_t storagePort = gwhost::freeLoopbackPort();
-    char ports[160];
-    snprintf(ports, sizeof ports, "aldonV5RegPort=%u;aldonV5AlarmPort=%u;pssUploadPort=%u;", regPort, alarmPort,
-             storagePort);
-    uint32_t rc = host.setConfig("InitListenPort", ports);
-    printf("{\"event\":\"config\",\"command\":\"InitListenPort\",\"result\":%u}\n", rc);
-    const char* zones =
-        "{\"accessNetInfos\":[{\"protocolType\":\"VEXA\",\"accessIp\":\"127.0.0.1\",\"id\":1}],\"natIps\":[]}";
-    rc = host.setConfig("NetZoneTableNotify", zones);
-    printf("{\"event\":\"config\",\"command\":\"NetZoneTableNotify\",\"result\":%u}\n", rc);
-    std::string status;
-    host.portStatus(status);
-    printf("{\"event\":\"portStatus\",\"status\":%s}\n", status.c_str());
-    bool ok = rc == 0 && status.find("\"Invalid\"") == std::string::npos;
-
-    gwhost::DeviceTables dev;
-    rc = host.createDevice(dev);
-    printf("{\"event\":\"device\",\"created\":%s,\"interfaces\":%d}\n", rc == 0 ? "true" : "false",
-           (dev.orderTrans != nullptr) + (dev.event != nullptr) + (dev.connect != nullptr) + (dev.ovix != nullptr));
-    ok = ok && rc == 0;
-    if (dev.handle) t->Plugin_DestroyDevice(dev.handle);
-
-    rc = t->Plugin_Fini();
-    printf("{\"event\":\"shutdown\",\"result\":%u}\n", rc);
-    fflush(stdout);
-    return ok && rc == 0 ? 0 : 1;
+            "       gwhost --hostfile FILE [--duration SEC] [--plugin PATH]\n"
+            "  --demo          run the built-in scenario with simulated devices on free loopback ports\n"
+            "  --hostfile FILE JSON: {\"listen\",\"regPort\",\"alarmPort\",\"storagePort\",\n"
+            "                  \"devices\":[{\"id\",\"key\",\"type\",\"protocol\",\"allowDirectConn\",\n"
+            "                  \"alarmActiveStatus\"}]}; runs until --duration or Ctrl-C\n"
+            "  --plugin PATH   plug-in library (default: ../lib/libVexaDev.so beside this program)\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string plugin = gwhost::defaultPluginPath();
+    std::string hostFile;
+    double duration = 0;
     bool demo = false;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--demo")) {
             demo = true;
         } else if (!strcmp(argv[i], "--plugin") && i + 1 < argc) {
             plugin = argv[++i];
+        } else if (!strcmp(argv[i], "--hostfile") && i + 1 < argc) {
+            hostFile = argv[++i];
+        } else if (!strcmp(argv[i], "--duration") && i + 1 < argc) {
+            duration = atof(argv[++i]);
         } else {
             usage();
             return 2;
         }
     }
-    if (!demo) {
-        usage();
-        return 2;
-    }
-    return runDemo(plugin);
+    signal(SIGINT, [](int) { g_stop = true; });
+    signal(SIGTERM, [](int) { g_stop = true; });
+    signal(SIGPIPE, SIG_IGN);
+    devsim::raiseFileLimit();
+    if (demo) return runDemo(plugin);
+    if (!hostFile.empty()) return runHostFile(plugin, hostFile, duration);
+    usage();
+    return 2;
 }
