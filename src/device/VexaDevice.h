@@ -12,6 +12,31 @@
 
 #include "DevBase.h"
 
+namespace Json {
+class Value;
+}
+
+// Request record of the model-command channel.
+struct ModelCommand {
+    uint32_t kind = 0;  // 1 read, 2 write a value, 3 write data
+    std::string subId = "0";
+    std::string scope = "global";
+    std::string domain;
+    std::string identifier;
+    std::string body;
+};
+
+// Result codes of the request channel.
+enum : uint32_t {
+    VEXA_RC_DEVICE_GONE = 0x20000009,
+    VEXA_RC_SEND_FAILED = 0x30000001,
+    VEXA_RC_BODY_TOO_BIG = 0x6000003f,
+    VEXA_RC_BAD_PARAMETERS = 0x60000001,
+    VEXA_RC_INVALID_CONTENT = 0x4000000a,
+    VEXA_RC_NO_CONTEXT = 0x40001176,
+    VEXA_RC_TIMEOUT = 258,
+};
+
 class CVexaDevice : public CDevBase,
                     public CDevConnect_V2,
                     public CDevEvent,
@@ -38,6 +63,18 @@ public:
     uint32_t DeviceLoop(char* buf, uint32_t size) override;
     // CDevOrderTrans
     uint32_t TransOrder(const char* order, char* rsp, uint32_t rspSize) override;
+
+    // Request channel. devConfigSync sends a model command and waits for its answer (unwrapped by
+    // covertVexaRsp); ovixConfig passes a device-API request through; ferroConfig sends a FERRO
+    // command. Bodies of 102400 bytes or more are refused.
+    static constexpr size_t kMaxBody = 102400;
+    uint32_t devConfigSync(std::string& response, int32_t userHandle, const ModelCommand& cmd,
+                           const std::string& target);
+    static uint32_t covertVexaRsp(std::string& response);
+    static uint32_t mapVexaErrorCode(const std::string& code);
+    uint32_t ovixConfig(std::string& response, const std::string& url, const std::string& body, uint8_t method);
+    uint32_t ferroConfig(std::string& response, const std::string& command, const std::string& body);
+    static uint32_t parseOVIXResponseStatus(const std::string& xml, Json::Value& status);
 
     // The host destroyed its handle: end the connection as DisConnect does and make sure no
     // further callback reaches the host for it.

@@ -19,6 +19,7 @@
 #include "VexaCmsSdk.h"
 
 class CVexaDevice;
+class CContext;
 
 // Log-record queue element.
 struct LogRecord {
@@ -70,6 +71,15 @@ public:
     std::shared_ptr<CVexaDevice> findDeviceByHandle(int32_t userHandle) const;
     std::vector<std::string> deviceIds() const;
     size_t deviceCount() const;
+
+    // Pending requests by sequence number. An answer that arrives before its context is added is
+    // kept for a few seconds and completes the context when it is added.
+    void addContext(uint32_t seq, const std::shared_ptr<CContext>& ctx);
+    // Removes the entry only when it is ctx (never a newer context with the same number).
+    void removeContext(uint32_t seq, const CContext* ctx);
+    std::shared_ptr<CContext> findContext(uint32_t seq) const;
+    size_t contextCount() const;
+    void onAsyncAnswer(const VEXA_CMS_ASYNC_ANSWER* answer);
 
     // Ends a device's session (LOGOUT operation message). userHandle is the login the message
     // is about (-1: a refusal before login). Returns 0 or -1.
@@ -147,6 +157,19 @@ private:
     VEXA_BOOL onDasRequest(const std::shared_ptr<CVexaDevice>& dev, const VEXA_CMS_DEV_REG_INFO* info, void* inBuf,
                            uint32_t inLen);
     void postLogout(const std::string& id, int32_t hint, int32_t userHandle);
+
+    struct EarlyAnswer {
+        uint32_t errorNo = 0;
+        bool isList = false;
+        std::string text;
+        std::vector<std::string> list;
+        uint64_t atMs = 0;
+    };
+    static constexpr size_t kMaxEarlyAnswers = 1024;
+    static constexpr uint64_t kEarlyAnswerTtlMs = 5000;
+    mutable std::mutex m_contextLock;
+    std::map<uint32_t, std::shared_ptr<CContext>> m_contexts;
+    std::map<uint32_t, EarlyAnswer> m_earlyAnswers;
 
     mutable std::mutex m_registryLock;
     std::map<std::string, std::shared_ptr<CVexaDevice>> m_registry;

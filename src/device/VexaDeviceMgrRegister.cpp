@@ -371,12 +371,6 @@ VEXA_BOOL CVexaDeviceMgr::pfnAlarmMsgCB(int32_t, VEXA_ALARM_MSG* msg, void*) {
     return 1;
 }
 
-void CVexaDeviceMgr::pfnDeviceAsyncCallback(const VEXA_CMS_ASYNC_ANSWER* answer, void* user) {
-    if (!answer || !user) return;
-    LOG_REG(5, "pfnDeviceAsyncCallback", "[userID=%ld,AsynHandle=%ld]not find context.",
-            static_cast<long>(answer->lUserHandle), static_cast<long>(answer->dwAsyncHandle));
-}
-
 // ---------------------------------------------------------------------------------------------
 
 int CVexaDeviceMgr::procDeviceOff(const std::string& deviceId, int32_t hint, int32_t userHandle) {

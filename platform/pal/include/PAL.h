@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <mutex>
+#include <string>
 
 typedef void* PAL_THREAD;
 typedef void* PAL_EVENT;
@@ -56,6 +57,11 @@ const char* PAL_Strcasestr(const char* text, const char* pattern);
 int PAL_Strcmp(const char* a, const char* b);
 char* PAL_Strcpy(char* dst, const char* src);
 void PAL_ZeroMemory(void* dst, size_t n);
+
+// UTF-8 text to the process's local multibyte encoding, into a separate string. A UTF-8 or
+// plain ASCII ("C") locale needs no conversion; text that cannot be converted is kept as is.
+// Returns 0 on success (also when nothing had to change).
+int PAL_Utf8ToLocal(const char* in, size_t len, std::string& out);
 
 class PAL_Mutex {
 public:

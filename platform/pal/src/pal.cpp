@@ -1,5 +1,7 @@
 #include "PAL.h"
 
+#include <iconv.h>
+#include <langinfo.h>
 #include <pthread.h>
 #include <strings.h>
 #include <unistd.h>
@@ -199,4 +201,24 @@ char* PAL_Strcpy(char* dst, const char* src) { return strcpy(dst, src); }
 
 void PAL_ZeroMemory(void* dst, size_t n) {
     if (dst && n) memset(dst, 0, n);
+}
+
+int PAL_Utf8ToLocal(const char* in, size_t len, std::string& out) {
+    out.assign(in ? in : "", in ? len : 0);
+    const char* cs = nl_langinfo(CODESET);
+    if (!cs || !*cs || !strcasecmp(cs, "UTF-8") || !strcasecmp(cs, "utf8") || !strcmp(cs, "ANSI_X3.4-1968"))
+        return 0;
+    iconv_t cd = iconv_open(cs, "UTF-8");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return -1;
+    std::string result(len * 4 + 16, '\0');
+    char* src = const_cast<char*>(in);
+    size_t srcLeft = len;
+    char* dst = &result[0];
+    size_t dstLeft = result.size();
+    const size_t rc = iconv(cd, &src, &srcLeft, &dst, &dstLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1)) return -1;  // keep the original bytes
+    result.resize(result.size() - dstLeft);
+    out.swap(result);
+    return 0;
 }

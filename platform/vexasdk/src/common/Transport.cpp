@@ -20,7 +20,8 @@ namespace {
 
 using asio::ip::tcp;
 
-constexpr size_t kReadChunk = 65536;
+// Small per connection: thousands of mostly idle devices; large frames accumulate in the decoder.
+constexpr size_t kReadChunk = 4096;
 // A peer that does not read its answers must not make us buffer without end.
 constexpr size_t kMaxQueuedBytes = 16u * 1024 * 1024;
 // How long a closing link may take to flush its last frames (refused, forcedLogout).

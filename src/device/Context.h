@@ -1,0 +1,46 @@
+// A pending request: the sending thread waits on it, the library's answer callback completes it.
+#ifndef VEXA_CONTEXT_H
+#define VEXA_CONTEXT_H
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CContext {
+public:
+    static constexpr uint32_t kWaitTimeout = 258;
+
+    CContext(uint32_t seq, bool acceptList) : m_seq(seq), m_listFlag(acceptList ? 1u : 0u) {}
+
+    uint32_t seq() const { return m_seq; }
+
+    // Waits for the answer; an answer that came before the wait began completes it at once.
+    // Returns the answer's error number, or 258 when none came in time.
+    uint32_t Wait(uint32_t ms);
+
+    // Stores an answer and wakes the waiter. Only the first answer counts.
+    void completeText(uint32_t errorNo, std::string text);
+    void completeList(uint32_t errorNo, std::vector<std::string> list);
+
+    std::string response() const;
+    std::vector<std::string> responseList() const;
+    bool acceptsList() const { return m_listFlag != 0; }
+
+    // Buffer handed to the library with the request; lives as long as the context.
+    std::vector<char>& answerBuffer() { return m_answerBuffer; }
+
+private:
+    const uint32_t m_seq;
+    const uint32_t m_listFlag;
+    mutable std::mutex m_lock;
+    std::condition_variable m_cv;
+    bool m_done = false;
+    uint32_t m_result = 0;
+    std::string m_response;
+    std::vector<std::string> m_responseList;
+    std::vector<char> m_answerBuffer;
+};
+
+#endif
