@@ -152,7 +152,6 @@ uint32_t CVexaDevice::GetConnectStatus(uint32_t* status) {
     return 0;
 }
 
-uint32_t CVexaDevice::OVIX_Getway(const char*, char*, uint32_t) { return VEXA_ERR_NOT_SUPPORTED; }
 uint32_t CVexaDevice::DeviceLoop(char*, uint32_t) { return VEXA_ERR_NOT_SUPPORTED; }
 uint32_t CVexaDevice::TransOrder(const char*, char*, uint32_t) { return VEXA_ERR_NOT_SUPPORTED; }
 
@@ -224,4 +223,10 @@ VEXA_DEVICE_GETTER(int32_t, port, m_port)
 VEXA_DEVICE_GETTER(std::string, dasAddress, m_dasAddress)
 VEXA_DEVICE_GETTER(int32_t, dasPort, m_dasPort)
 VEXA_DEVICE_GETTER(bool, allowDirectConnect, m_allowDirectConn == 1)
+VEXA_DEVICE_GETTER(std::string, alarmAccountId, m_alarmAccountId)
+
+void CVexaDevice::setAlarmAccountId(const std::string& id) {
+    std::lock_guard<std::mutex> lk(m_lock);
+    m_alarmAccountId = id;
+}
 #undef VEXA_DEVICE_GETTER

@@ -119,6 +119,13 @@ public:
     bool alarmActive() const { return m_alarmActive.load() == 1; }
     void setAlarmActive(bool on) { m_alarmActive.store(on ? 1 : 0); }
     bool destroyed() const { return m_destroyFlag.load() == 1; }
+    std::string alarmAccountId() const;
+    void setAlarmAccountId(const std::string& id);
+    bool videoReviewEnabled() const { return m_videoReview.load() == 1; }
+    void setVideoReviewEnabled(bool on) { m_videoReview.store(on ? 1 : 0); }
+    // Storage alarm raised and not yet followed by a recovery (touched by the alarm loop only).
+    bool hddAlarmRaised() const { return m_hddAlarmRaised.load(); }
+    void setHddAlarmRaised(bool on) { m_hddAlarmRaised.store(on); }
 
 private:
     std::shared_ptr<CVexaDevice> selfRef();
@@ -138,6 +145,7 @@ private:
     std::string m_addedProtocol;
     std::string m_regProtocol;
     int32_t m_allowDirectConn = 1;
+    std::string m_alarmAccountId;
     VexaConnStatusCallback m_connCb = nullptr;
     void* m_connUser = nullptr;
     VexaEventCallback m_eventCb = nullptr;
@@ -150,6 +158,8 @@ private:
     std::atomic<int32_t> m_connStatus{-1};
     std::atomic<int32_t> m_userHandle{-1};
     std::atomic<int32_t> m_destroyFlag{0};
+    std::atomic<int32_t> m_videoReview{0};
+    std::atomic<bool> m_hddAlarmRaised{false};
 };
 
 #endif
