@@ -152,7 +152,6 @@ uint32_t CVexaDevice::GetConnectStatus(uint32_t* status) {
     return 0;
 }
 
-uint32_t CVexaDevice::DeviceLoop(char*, uint32_t) { return VEXA_ERR_NOT_SUPPORTED; }
 uint32_t CVexaDevice::TransOrder(const char*, char*, uint32_t) { return VEXA_ERR_NOT_SUPPORTED; }
 
 void CVexaDevice::notifyConnStatus(int32_t status, const std::string& text) {

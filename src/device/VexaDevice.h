@@ -76,6 +76,10 @@ public:
     uint32_t ferroConfig(std::string& response, const std::string& command, const std::string& body);
     static uint32_t parseOVIXResponseStatus(const std::string& xml, Json::Value& status);
 
+    // On-line set-up after a login with this handle: 0, or -1 when it could not begin.
+    int proDeviceOn(int32_t handle);
+    uint32_t resetPictureServer(const std::string& body);
+
     // The host destroyed its handle: end the connection as DisConnect does and make sure no
     // further callback reaches the host for it.
     void onHostDestroy();
@@ -116,6 +120,7 @@ public:
     int32_t userHandle() const { return m_userHandle.load(); }
     int32_t connStatus() const { return m_connStatus.load(); }
     void setConnStatus(int32_t s) { m_connStatus.store(s); }
+    int32_t exchangeConnStatus(int32_t s) { return m_connStatus.exchange(s); }
     bool alarmActive() const { return m_alarmActive.load() == 1; }
     void setAlarmActive(bool on) { m_alarmActive.store(on ? 1 : 0); }
     bool destroyed() const { return m_destroyFlag.load() == 1; }

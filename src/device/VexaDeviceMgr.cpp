@@ -44,6 +44,11 @@ int CVexaDeviceMgr::init() {
 
     m_stop = 0;  // a restart after uninit brings every thread back
     m_lastAlarmLoopMs = 0;
+    {
+        std::lock_guard<std::mutex> lk(m_contextLock);
+        m_contextsClosed = false;
+    }
+    m_setupPool.start();
     if (m_alarmLoopThread == PAL_INVALID_THREAD) {
         m_alarmLoopThread = PAL_Thread_Create(&CVexaDeviceMgr::alarmLoopThreadEntry, this, 0x80000, 0, 0, 0);
         if (m_alarmLoopThread == PAL_INVALID_THREAD) {
@@ -77,7 +82,10 @@ int CVexaDeviceMgr::uninit() {
         PAL_Thread_Wait(m_alarmLoopThread);
         m_alarmLoopThread = PAL_INVALID_THREAD;
     }
+    // Waiters on device answers are released first; the libraries are already stopped.
+    closeContexts();
     COperationMsgMgr::instance()->stop();
+    m_setupPool.stop();
     CAlarmMsgMgr::instance()->stop();
 
     // The log thread has ended: its tables and queue can be reset from here.

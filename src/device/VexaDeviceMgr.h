@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "MpmcRing.h"
+#include "SetupPool.h"
 #include "PAL.h"
 #include "Singleton.h"
 #include "VexaCmsSdk.h"
@@ -79,6 +80,9 @@ public:
     void removeContext(uint32_t seq, const CContext* ctx);
     std::shared_ptr<CContext> findContext(uint32_t seq) const;
     size_t contextCount() const;
+    // Shutdown: completes every pending request as "device gone" and refuses new ones until
+    // the next init, so no waiter outlives the libraries.
+    void closeContexts();
     void onAsyncAnswer(const VEXA_CMS_ASYNC_ANSWER* answer);
 
     // Ends a device's session (LOGOUT operation message). userHandle is the login the message
@@ -170,6 +174,8 @@ private:
     mutable std::mutex m_contextLock;
     std::map<uint32_t, std::shared_ptr<CContext>> m_contexts;
     std::map<uint32_t, EarlyAnswer> m_earlyAnswers;
+    bool m_contextsClosed = false;
+    SetupPool m_setupPool;
 
     mutable std::mutex m_registryLock;
     std::map<std::string, std::shared_ptr<CVexaDevice>> m_registry;

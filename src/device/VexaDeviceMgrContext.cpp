@@ -14,12 +14,16 @@ void CVexaDeviceMgr::addContext(uint32_t seq, const std::shared_ptr<CContext>& c
     bool haveEarly = false;
     {
         std::lock_guard<std::mutex> lk(m_contextLock);
+        if (m_contextsClosed) {
+            early.errorNo = 0x20000009;
+            haveEarly = true;
+        }
         auto& slot = m_contexts[seq];
         if (slot) LOG_REG(5, "CVexaDeviceMgr::addContext", "The same aldon seq context!");
         old.swap(slot);
         slot = ctx;
         auto it = m_earlyAnswers.find(seq);
-        if (it != m_earlyAnswers.end()) {
+        if (!haveEarly && it != m_earlyAnswers.end()) {
             early = std::move(it->second);
             m_earlyAnswers.erase(it);
             haveEarly = true;
@@ -49,6 +53,17 @@ std::shared_ptr<CContext> CVexaDeviceMgr::findContext(uint32_t seq) const {
     std::lock_guard<std::mutex> lk(m_contextLock);
     auto it = m_contexts.find(seq);
     return it == m_contexts.end() ? nullptr : it->second;
+}
+
+void CVexaDeviceMgr::closeContexts() {
+    std::map<uint32_t, std::shared_ptr<CContext>> pending;
+    {
+        std::lock_guard<std::mutex> lk(m_contextLock);
+        m_contextsClosed = true;
+        pending = m_contexts;
+        m_earlyAnswers.clear();
+    }
+    for (auto& kv : pending) kv.second->completeText(0x20000009, std::string());
 }
 
 size_t CVexaDeviceMgr::contextCount() const {

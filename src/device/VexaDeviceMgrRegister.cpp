@@ -141,10 +141,8 @@ VEXA_BOOL CVexaDeviceMgr::onLogin(const std::shared_ptr<CVexaDevice>& dev, int32
     snprintf(regText, sizeof regText, "regIP=%s;regPort=%d;serialNo=%s;devProtocol=%s",
              pairSafe(dev->dasAddress()).c_str(), dev->dasPort(), pairSafe(login.serial).c_str(),
              login.regProtocol.c_str());
-    if (dev->connStatus() != 0) {
-        dev->notifyConnStatus(0, regText);
-        dev->setConnStatus(0);
-    }
+    // Stored before the host hears of it, so a status query from the callback agrees.
+    if (dev->exchangeConnStatus(0) != 0) dev->notifyConnStatus(0, regText);
 
     CConfigCenter* cfg = CConfigCenter::instance();
     if (cfg->getInt("HeartbeatEnable") == 1) {
@@ -385,10 +383,7 @@ int CVexaDeviceMgr::procDeviceOff(const std::string& deviceId, int32_t hint, int
             char text[64];
             snprintf(text, sizeof text, "OfflineHint=%d", hint);
             const int32_t status = hint == 1 ? 8 : hint == 2 ? 10 : hint == 3 ? 11 : -1;
-            if (dev->connStatus() != status) {
-                dev->notifyConnStatus(status, text);
-                dev->setConnStatus(status);
-            }
+            if (dev->exchangeConnStatus(status) != status) dev->notifyConnStatus(status, text);
             if (current >= 0 && dev->releaseHandle(current) && dev->regProtocol() == "aldonV5") {
                 VEXA_DEV_SESSION_KEY key;
                 memset(&key, 0, sizeof key);
@@ -418,7 +413,15 @@ int CVexaDeviceMgr::procDeviceOff(const std::string& deviceId, int32_t hint, int
 }
 
 int CVexaDeviceMgr::deviceOn(int32_t userHandle) {
-    // The on-line set-up (keep-alive, subscriptions) arrives with the request channel.
-    (void)findDeviceByHandle(userHandle);
+    std::shared_ptr<CVexaDevice> dev = findDeviceByHandle(userHandle);
+    if (!dev) return -1;
+    std::weak_ptr<CVexaDevice> weak = dev;
+    m_setupPool.post([this, weak, userHandle] {
+        std::shared_ptr<CVexaDevice> d = weak.lock();
+        // Abandoned when the device left, logged out or logged in again meanwhile.
+        if (!d || d->userHandle() != userHandle || m_stop.load()) return;
+        if (d->proDeviceOn(userHandle) != 0 && d->userHandle() == userHandle)
+            procDeviceOff(d->deviceId(), 2, userHandle);
+    });
     return -1;
 }
