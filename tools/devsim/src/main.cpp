@@ -1,5 +1,6 @@
 // devsim: runs many simulated devices against a gateway and reports each state change as a
 // JSON line on stdout, then one summary line.
+#include "devsim/Equipment.h"
 #include "devsim/Simulator.h"
 
 #include <json/json.h>
@@ -43,7 +44,11 @@ const char* kUsage =
     "  --slow                 write one byte at a time\n"
     "  --reconnect            reconnect when a session ends\n"
     "  --alarm-rate N         after login, connect the alarm port and push N alarms/s per device\n"
-    "  --threads N            I/O threads (1)\n";
+    "  --threads N            I/O threads (1)\n"
+    "  --equipment KIND       what answers requests: panel, camera, recorder or none\n"
+    "                         (panel for vexa, camera for aldonv5; none: plain OK answers)\n"
+    "  --subsystems N         panel subsystems (4)\n"
+    "  --zones N              panel zones (8)\n";
 
 std::mutex g_outMx;
 std::condition_variable g_printedCv;
@@ -94,6 +99,8 @@ int main(int argc, char** argv) {
     unsigned long count = 1, startIndex = 1, threads = 1;
     double duration = -1, alarmRate = 0;
     bool haveCms = false;
+    std::string equipment;
+    devsim::PanelOptions panel;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -174,6 +181,17 @@ int main(int argc, char** argv) {
             base.autoReconnect = true;
         } else if (a == "--alarm-rate") {
             if (!parseSeconds(val(), alarmRate)) return usage("bad --alarm-rate");
+        } else if (a == "--equipment") {
+            const char* v = val();
+            equipment = v ? v : "";
+            if (equipment != "panel" && equipment != "camera" && equipment != "recorder" && equipment != "none")
+                return usage("bad --equipment");
+        } else if (a == "--subsystems") {
+            if (!parseUInt(val(), 256, u) || u == 0) return usage("bad --subsystems");
+            panel.subsystems = static_cast<int>(u);
+        } else if (a == "--zones") {
+            if (!parseUInt(val(), 4096, u)) return usage("bad --zones");
+            panel.zones = static_cast<int>(u);
         } else if (a == "--threads") {
             if (!parseUInt(val(), 64, threads) || threads == 0) return usage("bad --threads");
         } else {
@@ -230,6 +248,17 @@ int main(int argc, char** argv) {
             }
         });
         auto devs = sim.addDevices(base, prefix, static_cast<unsigned>(startIndex), static_cast<unsigned>(count));
+        // One model per device: each keeps its own state.
+        if (equipment.empty()) equipment = base.family == devsim::Family::Vexa ? "panel" : "camera";
+        for (auto& d : devs) {
+            if (equipment == "panel") {
+                d->setHandler(devsim::makePanel(panel)->handler());
+            } else if (equipment == "camera" || equipment == "recorder") {
+                auto o = equipment == "camera" ? devsim::cameraDefaults() : devsim::recorderDefaults();
+                o.deviceId = d->id();
+                d->setHandler(devsim::makeCamera(o)->handler());
+            }
+        }
         sim.startAll();
 
         bool interrupted = false;

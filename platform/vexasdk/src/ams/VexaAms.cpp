@@ -15,6 +15,8 @@ using vexasdk::LinkHandler;
 using vexawire::getString;
 using vexawire::getU32;
 
+
+static const char k_descriptor[] = "descriptor";
 namespace {
 
 constexpr const char* kMod = "VEXAAMS";
@@ -150,7 +152,7 @@ private:
             st.iKind = static_cast<int32_t>(vexawire::getInt(msg, "kind", 0));
             st.pText = text.c_str();
             st.dwTextLen = static_cast<uint32_t>(text.size());
-            const Json::Value* d = msg.find("descriptor", "descriptor" + 10);
+            const Json::Value* d = msg.find(k_descriptor, k_descriptor + sizeof k_descriptor - 1);
             if (d && d->isString()) {
                 descriptor = d->asString();
                 desc.pText = descriptor.c_str();

@@ -21,6 +21,8 @@ using vexasdk::LinkHandler;
 using vexawire::getString;
 using vexawire::getU32;
 
+
+static const char k_list[] = "list";
 namespace {
 
 constexpr const char* kMod = "VEXACMS";
@@ -556,7 +558,7 @@ private:
         a.lUserHandle = m_handle;
         a.dwAsyncHandle = seq;
         a.dwErrorNo = err;
-        const Json::Value* list = msg.find("list", "list" + 4);
+        const Json::Value* list = msg.find(k_list, k_list + sizeof k_list - 1);
         std::vector<std::string> texts;
         std::vector<VEXA_CMS_LIST_ENTRY> entries;
         VEXA_CMS_LIST_ANSWER la;

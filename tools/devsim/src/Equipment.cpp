@@ -1,0 +1,1327 @@
+#include "devsim/Equipment.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <stdexcept>
+
+namespace devsim {
+
+namespace {
+
+constexpr const char* kSchema = "http://www.vexadev.local/ver20/XMLSchema";
+constexpr const char* kXmlDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+constexpr size_t kSeenCap = 4096;  // requests kept for inspection
+
+std::string compact(const Json::Value& v) {
+    Json::StreamWriterBuilder b;
+    b["indentation"] = "";
+    return Json::writeString(b, v);
+}
+
+bool parseJson(const std::string& text, Json::Value& out) {
+    Json::CharReaderBuilder b;
+    b["collectComments"] = false;
+    std::unique_ptr<Json::CharReader> r(b.newCharReader());
+    return r->parse(text.data(), text.data() + text.size(), &out, nullptr);
+}
+
+std::string str(const Json::Value& frame, const char* name) {
+    const Json::Value* v = frame.find(name, name + std::strlen(name));
+    return v && v->isString() ? v->asString() : std::string();
+}
+
+int intOf(const Json::Value& frame, const char* name, int dflt) {
+    const Json::Value* v = frame.find(name, name + std::strlen(name));
+    return v && v->isInt() ? v->asInt() : dflt;
+}
+
+// ----- model answers
+
+Answer modelAnswer(const Json::Value& doc, std::chrono::milliseconds delay = std::chrono::milliseconds(0)) {
+    Json::Value m(Json::objectValue);
+    m["data"] = compact(doc);
+    return Answer::with(std::move(m), delay);
+}
+
+Json::Value okDoc(Json::Value data = Json::Value(Json::objectValue)) {
+    Json::Value d(Json::objectValue);
+    d["status"] = 200;
+    d["data"] = std::move(data);
+    return d;
+}
+
+Json::Value errDoc(int status, const std::string& code, const char* msg) {
+    Json::Value d(Json::objectValue);
+    d["status"] = status;
+    if (!code.empty()) d["code"] = code;
+    d["errorMsg"] = msg;
+    return d;
+}
+
+// Panel error codes (model "code" texts).
+const char* const kArmed = "0x01400015";
+const char* const kFaulty = "0x01400019";
+const char* const kNoArea = "0x0140001a";
+
+Json::Value badParameters() { return errDoc(400, "", "badParameters"); }
+
+// ----- ovix answers
+
+std::string xmlEscape(const std::string& s) {
+    std::string o;
+    o.reserve(s.size());
+    for (char c : s) {
+        switch (c) {
+            case '&':
+                o += "&amp;";
+                break;
+            case '<':
+                o += "&lt;";
+                break;
+            case '>':
+                o += "&gt;";
+                break;
+            case '"':
+                o += "&quot;";
+                break;
+            default:
+                o += c;
+        }
+    }
+    return o;
+}
+
+std::string xmlUnescape(const std::string& s) {
+    static const struct {
+        const char* ent;
+        char c;
+    } kEnts[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+    std::string o;
+    for (size_t i = 0; i < s.size();) {
+        bool done = false;
+        if (s[i] == '&')
+            for (const auto& e : kEnts)
+                if (s.compare(i, std::strlen(e.ent), e.ent) == 0) {
+                    o += e.c;
+                    i += std::strlen(e.ent);
+                    done = true;
+                    break;
+                }
+        if (!done) o += s[i++];
+    }
+    return o;
+}
+
+bool isNameChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' || c == ':';
+}
+
+// Tag balance, one root, nothing but blanks outside it. Enough to tell a document from junk.
+bool xmlWellFormed(const std::string& s, std::string* rootOut = nullptr) {
+    std::vector<std::string> stack;
+    std::string root;
+    size_t i = 0;
+    bool rootClosed = false;
+    while (i < s.size()) {
+        if (s[i] != '<') {
+            if (stack.empty() && !std::isspace(static_cast<unsigned char>(s[i]))) return false;
+            ++i;
+            continue;
+        }
+        if (s.compare(i, 4, "<!--") == 0) {
+            const size_t e = s.find("-->", i + 4);
+            if (e == std::string::npos) return false;
+            i = e + 3;
+            continue;
+        }
+        if (s.compare(i, 2, "<?") == 0) {
+            const size_t e = s.find("?>", i + 2);
+            if (e == std::string::npos) return false;
+            i = e + 2;
+            continue;
+        }
+        if (s.compare(i, 9, "<![CDATA[") == 0) {
+            const size_t e = s.find("]]>", i + 9);
+            if (e == std::string::npos || stack.empty()) return false;
+            i = e + 3;
+            continue;
+        }
+        const bool closing = i + 1 < s.size() && s[i + 1] == '/';
+        size_t j = i + (closing ? 2 : 1);
+        const size_t nameStart = j;
+        while (j < s.size() && isNameChar(s[j])) ++j;
+        if (j == nameStart) return false;
+        const std::string name = s.substr(nameStart, j - nameStart);
+        char quote = 0;
+        while (j < s.size() && (quote || s[j] != '>')) {
+            if (quote && s[j] == quote)
+                quote = 0;
+            else if (!quote && (s[j] == '"' || s[j] == '\''))
+                quote = s[j];
+            else if (!quote && s[j] == '<')
+                return false;
+            ++j;
+        }
+        if (j >= s.size()) return false;
+        const bool selfClosing = !closing && s[j - 1] == '/';
+        if (closing) {
+            if (stack.empty() || stack.back() != name) return false;
+            stack.pop_back();
+            if (stack.empty()) rootClosed = true;
+        } else {
+            if (stack.empty()) {
+                if (rootClosed) return false;
+                root = name;
+            }
+            if (selfClosing) {
+                if (stack.empty()) rootClosed = true;
+            } else {
+                stack.push_back(name);
+            }
+        }
+        i = j + 1;
+    }
+    if (!rootClosed || !stack.empty()) return false;
+    if (rootOut) *rootOut = root;
+    return true;
+}
+
+// Text of the first element `name` (entities resolved); false when there is none.
+bool xmlText(const std::string& s, const std::string& name, std::string& out) {
+    size_t from = 0;
+    for (;;) {
+        const size_t p = s.find("<" + name, from);
+        if (p == std::string::npos) return false;
+        size_t q = p + 1 + name.size();
+        if (q < s.size() && (s[q] == '>' || s[q] == '/' || std::isspace(static_cast<unsigned char>(s[q])))) {
+            const size_t gt = s.find('>', q);
+            if (gt == std::string::npos) return false;
+            if (s[gt - 1] == '/') {
+                out.clear();
+                return true;
+            }
+            const size_t end = s.find("</" + name + ">", gt + 1);
+            if (end == std::string::npos) return false;
+            out = xmlUnescape(s.substr(gt + 1, end - gt - 1));
+            return true;
+        }
+        from = q;
+    }
+}
+
+std::string trim(const std::string& s) {
+    size_t a = 0, b = s.size();
+    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) ++a;
+    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) --b;
+    return s.substr(a, b - a);
+}
+
+const char* statusString(int statusCode) {
+    switch (statusCode) {
+        case 0:
+        case 1:
+            return "OK";
+        case 2:
+            return "Device Busy";
+        case 3:
+            return "Device Error";
+        case 4:
+            return "Invalid Operation";
+        case 5:
+            return "Invalid Format";
+        case 6:
+            return "Content Error";
+        case 7:
+            return "Reboot Required";
+    }
+    return "Unknown";
+}
+
+std::string responseStatusXml(const std::string& url, int statusCode, const std::string& sub) {
+    std::string x = kXmlDecl;
+    x += "<ResponseStatus version=\"2.0\" xmlns=\"";
+    x += kSchema;
+    x += "\">\n<requestURL>" + xmlEscape(url) + "</requestURL>\n<statusCode>" + std::to_string(statusCode) +
+         "</statusCode>\n<statusString>" + statusString(statusCode) + "</statusString>\n<subStatusCode>" +
+         xmlEscape(sub) + "</subStatusCode>\n</ResponseStatus>\n";
+    return x;
+}
+
+std::string responseStatusJson(const std::string& url, int statusCode, const std::string& sub) {
+    Json::Value d(Json::objectValue);
+    d["requestURL"] = url;
+    d["statusCode"] = statusCode;
+    d["statusString"] = statusString(statusCode);
+    d["subStatusCode"] = sub;
+    return compact(d);
+}
+
+std::string openRoot(const char* name, const std::string& attrs = "") {
+    std::string x = kXmlDecl;
+    x += "<";
+    x += name;
+    x += " version=\"2.0\" xmlns=\"";
+    x += kSchema;
+    x += "\"" + attrs + ">\n";
+    return x;
+}
+
+std::string elem(const char* name, const std::string& text) {
+    return std::string("<") + name + ">" + xmlEscape(text) + "</" + name + ">\n";
+}
+
+// ----- clock
+
+// "CST-8:00:00" (POSIX: minutes west are positive) to minutes east of UTC.
+bool parseTimeZone(const std::string& tz, int& minutesEast) {
+    size_t i = 0;
+    while (i < tz.size() && std::isalpha(static_cast<unsigned char>(tz[i]))) ++i;
+    if (i == 0 || i >= tz.size()) return false;
+    int sign = 1;
+    if (tz[i] == '+' || tz[i] == '-') sign = tz[i++] == '-' ? -1 : 1;
+    int h = 0, m = 0, sec = 0;
+    int n = 0;
+    if (std::sscanf(tz.c_str() + i, "%d%n", &h, &n) != 1 || h < 0 || h > 14) return false;
+    i += static_cast<size_t>(n);
+    if (i < tz.size() && tz[i] == ':') {
+        if (std::sscanf(tz.c_str() + i, ":%d%n", &m, &n) != 1 || m < 0 || m > 59) return false;
+        i += static_cast<size_t>(n);
+        if (i < tz.size() && tz[i] == ':') {
+            if (std::sscanf(tz.c_str() + i, ":%d%n", &sec, &n) != 1 || sec < 0 || sec > 59) return false;
+            i += static_cast<size_t>(n);
+        }
+    }
+    minutesEast = -sign * (h * 60 + m);
+    return true;
+}
+
+// "YYYY-MM-DDThh:mm:ss" (anything after the seconds ignored) as seconds of a UTC-like clock.
+bool parseWallTime(const std::string& t, int64_t& out) {
+    int Y, M, D, h, m, s;
+    char sep = 0;
+    if (std::sscanf(t.c_str(), "%4d-%2d-%2d%c%2d:%2d:%2d", &Y, &M, &D, &sep, &h, &m, &s) != 7) return false;
+    if ((sep != 'T' && sep != ' ') || Y < 1970 || M < 1 || M > 12 || D < 1 || D > 31 || h > 23 || m > 59 || s > 60)
+        return false;
+    std::tm tm{};
+    tm.tm_year = Y - 1900;
+    tm.tm_mon = M - 1;
+    tm.tm_mday = D;
+    tm.tm_hour = h;
+    tm.tm_min = m;
+    tm.tm_sec = s;
+    out = static_cast<int64_t>(timegm(&tm));
+    return true;
+}
+
+int64_t nowSeconds() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string formatWallTime(int64_t wall, int minutesEast) {
+    const time_t t = static_cast<time_t>(wall);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char buf[48];
+    const int off = minutesEast < 0 ? -minutesEast : minutesEast;
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, minutesEast < 0 ? '-' : '+', off / 60, off % 60);
+    return buf;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Builders
+
+std::string wrapModelBody(int configType, const std::string& body) {
+    switch (configType) {
+        case 0:
+            return "{}";
+        case 1:
+            return "{\r\n\"data\": {\r\n\"Value\": " + body + "}\r\n}";
+        case 2:
+            return "{\r\n\"data\":\r\n" + body + "}";
+    }
+    return std::string();
+}
+
+Json::Value configRequest(const std::string& domain, const std::string& identifier, int configType,
+                          const std::string& body, uint32_t seq, const std::string& subId) {
+    Json::Value f(Json::objectValue);
+    f["type"] = "config";
+    f["seq"] = seq;
+    f["configType"] = configType;
+    f["target"] = "global";
+    f["subId"] = subId;
+    f["scope"] = "global";
+    f["domain"] = domain;
+    f["identifier"] = identifier;
+    f["body"] = wrapModelBody(configType, body);
+    return f;
+}
+
+Json::Value ovixRequest(const std::string& method, const std::string& url, const std::string& body, uint32_t seq) {
+    Json::Value f(Json::objectValue);
+    f["type"] = "ovix";
+    f["seq"] = seq;
+    f["request"] = method + " " + url;
+    f["body"] = body;
+    return f;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Equipment
+
+namespace {
+
+std::string keyOf(const Json::Value& req, std::string* method = nullptr, std::string* url = nullptr) {
+    const std::string type = str(req, "type");
+    if (type == "config") return str(req, "domain") + "/" + str(req, "identifier");
+    if (type == "ovix") {
+        const std::string line = str(req, "request");
+        const size_t sp = line.find(' ');
+        const std::string u = sp == std::string::npos ? std::string() : line.substr(sp + 1);
+        if (method) *method = sp == std::string::npos ? line : line.substr(0, sp);
+        if (url) *url = u;
+        return u.substr(0, u.find('?'));
+    }
+    return type;
+}
+
+Answer deviceErrorAnswer(const Json::Value& req, const Fault& f) {
+    const std::string type = str(req, "type");
+    Json::Value m(Json::objectValue);
+    if (type == "config" || type == "ferro") {
+        m["data"] = compact(errDoc(f.status, f.code, "device error"));
+    } else if (type == "ovix") {
+        std::string url;
+        keyOf(req, nullptr, &url);
+        m["body"] = responseStatusXml(url, f.statusCode, f.subStatusCode);
+    } else {
+        m["error"] = f.transportError;
+    }
+    return Answer::with(std::move(m), f.delay);
+}
+
+Answer garbageAnswer(const Json::Value& req, const Fault& f) {
+    const std::string type = str(req, "type");
+    Json::Value m(Json::objectValue);
+    if (type == "ovix")
+        m["body"] = f.garbage.empty() ? "Service Unavailable: device busy, retry later" : f.garbage;
+    else if (type == "config" || type == "ferro")
+        m["data"] = f.garbage.empty() ? "<html><body><h1>500 Internal Server Error</h1></body></html>" : f.garbage;
+    else
+        m["error"] = f.transportError;
+    return Answer::with(std::move(m), f.delay);
+}
+
+}  // namespace
+
+bool Equipment::keyMatches(const std::string& entry, const std::string& key) {
+    if (key.size() < entry.size() || key.compare(0, entry.size(), entry) != 0) return false;
+    return key.size() == entry.size() || key[entry.size()] == '/' || (!entry.empty() && entry.back() == '/');
+}
+
+RequestHandler Equipment::handler() {
+    std::shared_ptr<Equipment> self = shared_from_this();
+    return [self](const Json::Value& req) { return self->handle(req); };
+}
+
+Answer Equipment::handle(const Json::Value& req) {
+    Fault hit;
+    bool haveFault = false;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        SeenRequest s;
+        s.type = str(req, "type");
+        s.key = keyOf(req, &s.method, &s.url);
+        s.body = str(req, "body");
+        s.frame = req;
+        if (m_seen.size() >= kSeenCap) m_seen.erase(m_seen.begin(), m_seen.begin() + kSeenCap / 2);
+        const std::string key = s.key;
+        m_seen.push_back(std::move(s));
+        if (!m_answerOnly.empty() && std::none_of(m_answerOnly.begin(), m_answerOnly.end(),
+                                                  [&](const std::string& e) { return keyMatches(e, key); }))
+            return Answer::none();
+        for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
+            const bool hits =
+                it->match.empty() || std::any_of(it->match.begin(), it->match.end(),
+                                                 [&](const std::string& e) { return keyMatches(e, key); });
+            if (!hits) continue;
+            hit = *it;
+            haveFault = true;
+            if (it->times > 0 && --it->times == 0) m_faults.erase(it);
+            break;
+        }
+    }
+    if (haveFault) {
+        switch (hit.action) {
+            case FaultAction::Silent:
+                return Answer::none();
+            case FaultAction::TransportError: {
+                Json::Value m(Json::objectValue);
+                m["error"] = hit.transportError;
+                return Answer::with(std::move(m), hit.delay);
+            }
+            case FaultAction::DeviceError:
+                return deviceErrorAnswer(req, hit);
+            case FaultAction::Garbage:
+                return garbageAnswer(req, hit);
+            case FaultAction::Answer:
+                break;
+        }
+    }
+    Answer a = serve(req);
+    if (haveFault) a.delay += hit.delay;
+    return a;
+}
+
+void Equipment::addFault(Fault f) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    if (f.times == 0) return;
+    m_faults.push_back(std::move(f));
+}
+
+void Equipment::clearFaults() {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_faults.clear();
+}
+
+void Equipment::answerOnly(std::vector<std::string> keys) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_answerOnly = std::move(keys);
+}
+
+std::vector<SeenRequest> Equipment::requests() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_seen;
+}
+
+std::vector<SeenRequest> Equipment::requestsFor(const std::string& key) const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    std::vector<SeenRequest> out;
+    for (const auto& s : m_seen)
+        if (keyMatches(key, s.key)) out.push_back(s);
+    return out;
+}
+
+void Equipment::clearRequests() {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_seen.clear();
+}
+
+// ---------------------------------------------------------------------------------------------
+// PanelModel
+
+PanelModel::PanelModel(const PanelOptions& o) : m_opt(o) {
+    if (m_opt.subsystems < 1) m_opt.subsystems = 1;
+    if (m_opt.zones < 0) m_opt.zones = 0;
+    for (int i = 1; i <= m_opt.subsystems; ++i) {
+        Sub s;
+        s.st.id = i;
+        m_subs.push_back(s);
+    }
+    for (int z = 1; z <= m_opt.zones; ++z) {
+        ZoneState st;
+        st.id = z;
+        st.subsystem = (z - 1) % m_opt.subsystems + 1;
+        m_zones.push_back(st);
+    }
+    m_intercom = Json::Value(Json::objectValue);
+    m_intercom["enabled"] = true;
+    m_intercom["callerType"] = "host";
+    m_intercom["recheckPriorityMode"] = "siren";
+    Json::Value sirens(Json::arrayValue), support(Json::arrayValue);
+    Json::Value s1(Json::objectValue);
+    s1["childDevID"] = "1";
+    sirens.append(s1);
+    support.append(s1);
+    Json::Value s2(Json::objectValue);
+    s2["childDevID"] = "2";
+    support.append(s2);
+    m_intercom["linkageSirens"] = sirens;
+    m_intercom["supportLinkageSirens"] = support;
+    Json::Value sip(Json::objectValue);
+    sip["enabled"] = false;
+    sip["registerStatus"] = "unregistered";
+    m_intercom["SIPCfg"] = sip;
+}
+
+std::shared_ptr<PanelModel> makePanel(const PanelOptions& o) { return std::make_shared<PanelModel>(o); }
+
+PanelModel::Sub* PanelModel::findSub(int id) {
+    return id >= 1 && id <= static_cast<int>(m_subs.size()) ? &m_subs[static_cast<size_t>(id - 1)] : nullptr;
+}
+
+PanelModel::Sub& PanelModel::subRef(int id) {
+    Sub* s = findSub(id);
+    if (!s) throw std::out_of_range("no subsystem " + std::to_string(id));
+    return *s;
+}
+
+ZoneState& PanelModel::zoneRef(int id) {
+    if (id < 1 || id > static_cast<int>(m_zones.size())) throw std::out_of_range("no zone " + std::to_string(id));
+    return m_zones[static_cast<size_t>(id - 1)];
+}
+
+bool PanelModel::subHasFault(int id) const {
+    return std::any_of(m_zones.begin(), m_zones.end(),
+                       [&](const ZoneState& z) { return z.subsystem == id && z.fault && !z.bypassed; });
+}
+
+std::vector<SubsystemState> PanelModel::subsystems() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    std::vector<SubsystemState> out;
+    for (const auto& s : m_subs) out.push_back(s.st);
+    return out;
+}
+
+SubsystemState PanelModel::subsystem(int id) const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    if (id < 1 || id > static_cast<int>(m_subs.size())) throw std::out_of_range("no subsystem " + std::to_string(id));
+    return m_subs[static_cast<size_t>(id - 1)].st;
+}
+
+std::vector<ZoneState> PanelModel::zones() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_zones;
+}
+
+ZoneState PanelModel::zone(int id) const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    if (id < 1 || id > static_cast<int>(m_zones.size())) throw std::out_of_range("no zone " + std::to_string(id));
+    return m_zones[static_cast<size_t>(id - 1)];
+}
+
+void PanelModel::setSubsystemEnabled(int id, bool enabled) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    subRef(id).st.enabled = enabled;
+}
+
+void PanelModel::setArm(int id, const std::string& arm) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    subRef(id).st.arm = arm.empty() ? "disarm" : arm;
+}
+
+void PanelModel::setZoneFault(int id, bool fault) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    zoneRef(id).fault = fault;
+}
+
+void PanelModel::setZoneBypass(int id, bool bypassed) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    ZoneState& z = zoneRef(id);
+    z.bypassed = bypassed;
+    z.deactivationMode = bypassed ? "entirely" : "off";
+}
+
+void PanelModel::setZoneTamper(int id, bool tamper) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    zoneRef(id).tamper = tamper;
+}
+
+void PanelModel::triggerZone(int id) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    ZoneState& z = zoneRef(id);
+    z.alarm = true;
+    subRef(z.subsystem).st.alarm = true;
+}
+
+void PanelModel::setRearmIsError(bool on) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.rearmIsError = on;
+}
+
+void PanelModel::setArmModeProcess(bool on) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.armModeProcess = on;
+}
+
+void PanelModel::setLocalDateTime(const std::string& text) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_fixedTime = text;
+}
+
+Json::Value PanelModel::eventSubscription() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_subscription;
+}
+
+int PanelModel::reboots() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_reboots;
+}
+
+Answer PanelModel::serve(const Json::Value& req) {
+    if (str(req, "type") != "config") return defaultAnswer(req);
+    const int configType = intOf(req, "configType", 0);
+    const std::string body = str(req, "body");
+    // Undo the gateway's wrapping: kind 2 carries data.Value, kind 3 data.
+    Json::Value data;
+    bool bodyOk = true;
+    if (configType != 0 && !body.empty()) {
+        Json::Value outer;
+        bodyOk = parseJson(body, outer) && outer.isObject() && outer.isMember("data");
+        if (bodyOk) {
+            data = outer["data"];
+            if (configType == 1) {
+                bodyOk = data.isObject() && data.isMember("Value");
+                data = bodyOk ? data["Value"] : Json::Value();
+            }
+        }
+    }
+    std::lock_guard<std::mutex> lk(m_mx);
+    Json::Value doc = command(str(req, "domain"), str(req, "identifier"), configType, str(req, "subId"), data, bodyOk);
+    return modelAnswer(doc);
+}
+
+Json::Value PanelModel::command(const std::string& domain, const std::string& id, int configType,
+                                const std::string& subId, const Json::Value& data, bool bodyOk) {
+    const bool write = configType != 0;
+    if (domain == "AlarmSubSystemMgr") {
+        if (id == "CtrlSubSystemArmList" || id == "CtrlSubSystemDisarmList" || id == "CtrlSubSystemClearAlarmList")
+            return bodyOk ? control(id, data) : badParameters();
+        if (id == "SetSubSystemFaultArmConfirm") return bodyOk ? faultArmConfirm(data) : badParameters();
+        if (id == "SearchSubSystemStatus") return bodyOk ? subsystemSearch(data) : badParameters();
+        if (id == "SearchSubSystemArmStatus") {
+            Json::Value list(Json::arrayValue);
+            for (const auto& s : m_subs) {
+                Json::Value e(Json::objectValue);
+                e["id"] = s.st.id;
+                e["armStatus"] = s.st.arm;
+                e["enabled"] = s.st.enabled;
+                list.append(e);
+            }
+            Json::Value d(Json::objectValue);
+            d["SubSysArmStatusList"] = list;
+            return okDoc(d);
+        }
+    } else if (domain == "ZoneMgr") {
+        if (id == "SearchZoneStatus") return bodyOk ? zoneSearch(data, false) : badParameters();
+        if (id == "SearchZoneBasicInfo") return bodyOk ? zoneSearch(data, true) : badParameters();
+        if (id == "SingleZoneBasicInfo") {
+            char* end = nullptr;
+            const long n = std::strtol(subId.c_str(), &end, 10);
+            if (subId.empty() || *end || n < 1 || n > static_cast<long>(m_zones.size())) return badParameters();
+            ZoneState& z = m_zones[static_cast<size_t>(n - 1)];
+            if (write) {
+                if (!bodyOk || !data.isObject()) return badParameters();
+                const std::string mode = data.get("deactivationMode", "").isString()
+                                             ? data.get("deactivationMode", "").asString()
+                                             : std::string();
+                if (!mode.empty()) {
+                    z.deactivationMode = mode;
+                    z.bypassed = mode == "entirely";
+                }
+                return okDoc();
+            }
+            Json::Value d(Json::objectValue);
+            d["zoneID"] = z.id;
+            d["zoneName"] = "Zone " + std::to_string(z.id);
+            d["deactivationMode"] = z.deactivationMode;
+            return okDoc(d);
+        }
+    } else if (domain == "InfoMgr") {
+        if (id == "DeviceDescription") {
+            Json::Value d(Json::objectValue);
+            d["deviceName"] = m_opt.deviceName;
+            d["model"] = m_opt.model;
+            d["serialNumber"] = m_opt.serialNumber;
+            d["macAddress"] = m_opt.macAddress;
+            d["deviceType"] = "SecurityCP";
+            d["subSystemNum"] = static_cast<int>(m_subs.size());
+            d["zoneNum"] = static_cast<int>(m_zones.size());
+            return okDoc(d);
+        }
+        if (id == "DeviceVersion") {
+            Json::Value d(Json::objectValue);
+            d["firmwareVersion"] = m_opt.firmwareVersion;
+            d["firmwareReleasedDate"] = m_opt.firmwareReleasedDate;
+            d["hardwareVersion"] = m_opt.hardwareVersion;
+            return okDoc(d);
+        }
+    } else if (domain == "TimeMgr" && id == "LocalDateTime") {
+        if (write) {
+            int64_t wall = 0;
+            if (!bodyOk || !data.isObject() || !data.get("localDateTime", 0).isString() ||
+                !parseWallTime(data["localDateTime"].asString(), wall))
+                return badParameters();
+            m_fixedTime = data["localDateTime"].asString();
+            return okDoc();
+        }
+        Json::Value d(Json::objectValue);
+        d["localDateTime"] = m_fixedTime.empty()
+                                 ? formatWallTime(nowSeconds() + m_opt.utcOffsetMinutes * 60, m_opt.utcOffsetMinutes)
+                                 : m_fixedTime;
+        return okDoc(d);
+    } else if (domain == "EventSubscription" && id == "AddEventSubscribeCfg") {
+        m_subscription = bodyOk && data.isObject() ? data : Json::Value(Json::objectValue);
+        return okDoc();
+    } else if (domain == "SystemMaintenance" && id == "SystemReboot") {
+        ++m_reboots;
+        return okDoc();
+    } else if (domain == "AlarmSystemMgr") {
+        if (id == "HostIntercomParam") {
+            if (write) {
+                if (!bodyOk || !data.isObject()) return badParameters();
+                for (const auto& k : data.getMemberNames()) m_intercom[k] = data[k];
+                return okDoc();
+            }
+            return okDoc(m_intercom);
+        }
+        if (id == "CtrlHostIntercomMode") {
+            if (!bodyOk || !data.isObject() || !data.get("mode", 0).isString()) return badParameters();
+            Json::Value d(Json::objectValue);
+            d["commandStatus"] = "success";
+            d["intercomMode"] = data["mode"].asString();
+            d["audioTimeLeft"] = data.get("alarmTime", 0).isInt() ? data["alarmTime"].asInt() : 60;
+            return okDoc(d);
+        }
+    } else if (domain == "DynamicCapability" && id == "GetFunctions") {
+        const std::string what = bodyOk && data.isObject() && data.get("identifier", 0).isString()
+                                     ? data["identifier"].asString()
+                                     : std::string();
+        Json::Value d(Json::objectValue);
+        d["identifier"] = what;
+        Json::Value actions(Json::arrayValue);
+        if (what == "VoiceTalk") {
+            Json::Value type(Json::objectValue);
+            type["type"] = "integer";
+            type["default"] = m_opt.audioCodec;
+            Json::Value a(Json::objectValue);
+            a["identifier"] = "StartVoiceTalk";
+            a["input"]["schema"]["properties"]["AudioCodeInfo"]["properties"]["type"] = type;
+            actions.append(a);
+        } else if (what == "AlarmSystemMgr") {
+            d["isSptTwoWayAudioParamCfg"] = true;
+            d["isSptTwoWayAudioModeControl"] = true;
+            for (const char* n : {"HostIntercomParam", "CtrlHostIntercomMode"}) {
+                Json::Value a(Json::objectValue);
+                a["identifier"] = n;
+                actions.append(a);
+            }
+        }
+        d["actions"] = actions;
+        return okDoc(d);
+    } else if (domain == "SirenMgr" && id == "SirenIntercomParam") {
+        Json::Value d(Json::objectValue);
+        d["childDevID"] = subId;
+        d["intercomEnabled"] = true;
+        d["intercomDuration"] = 30;
+        d["intercomMode"] = "twoWay";
+        return okDoc(d);
+    } else if (domain == "EventMessageMgr" && id == "EventMessageSupportInfo") {
+        Json::Value d(Json::objectValue);
+        Json::Value list(Json::arrayValue);
+        for (const char* t : {"zoneAlarm", "tamperAlarm", "faultAlarm", "armDisarm", "systemStatus"}) {
+            Json::Value e(Json::objectValue);
+            e["eventType"] = t;
+            e["isSupportMessage"] = true;
+            list.append(e);
+        }
+        d["EventMessageList"] = list;
+        d["maxMessageLength"] = 128;
+        return okDoc(d);
+    }
+    return errDoc(404, "", "notSupport");
+}
+
+Json::Value PanelModel::control(const std::string& identifier, const Json::Value& data) {
+    if (!data.isObject() || !data.get("operationMode", 0).isString()) return badParameters();
+    const std::string mode = data["operationMode"].asString();
+    const bool arm = identifier == "CtrlSubSystemArmList";
+    std::vector<Sub*> targets;
+    if (mode == "all") {
+        for (auto& s : m_subs)
+            if (s.st.enabled) targets.push_back(&s);
+        if (targets.empty()) return errDoc(400, kNoArea, "theAreaIsDisabled");
+    } else if (mode == "assigned") {
+        const Json::Value& ids = data["subSystemIDList"];
+        if (!ids.isArray() || ids.empty()) return badParameters();
+        for (const auto& v : ids) {
+            if (!v.isInt()) return badParameters();
+            Sub* s = findSub(v.asInt());
+            if (!s || !s->st.enabled) return errDoc(400, kNoArea, "theAreaIsDisabled");
+            if (std::find(targets.begin(), targets.end(), s) == targets.end()) targets.push_back(s);
+        }
+    } else {
+        return badParameters();
+    }
+
+    if (arm) {
+        const Json::Value& t = data["armType"];
+        if (!t.isNull() && !t.isString()) return badParameters();
+        const std::string type = t.isString() && !t.asString().empty() ? t.asString() : "away";
+        if (m_opt.rearmIsError) {
+            // Arming everything skips what is armed already; naming an armed area is refused.
+            if (mode == "all")
+                targets.erase(
+                    std::remove_if(targets.begin(), targets.end(), [](const Sub* s) { return s->st.arm != "disarm"; }),
+                    targets.end());
+            if (targets.empty() ||
+                std::any_of(targets.begin(), targets.end(), [](const Sub* s) { return s->st.arm != "disarm"; }))
+                return errDoc(400, kArmed, "systemIsArmed");
+        }
+        bool faulty = false;
+        for (Sub* s : targets)
+            if (subHasFault(s->st.id)) {
+                s->pendingArm = type;
+                faulty = true;
+            }
+        if (faulty) return errDoc(400, kFaulty, "theDetectorIsInFaultStatus");
+        for (Sub* s : targets) {
+            s->st.arm = type;
+            s->pendingArm.clear();
+        }
+    } else if (identifier == "CtrlSubSystemDisarmList") {
+        for (Sub* s : targets) {
+            s->st.arm = "disarm";
+            s->pendingArm.clear();
+        }
+    } else {
+        for (Sub* s : targets) {
+            s->st.alarm = false;
+            for (auto& z : m_zones)
+                if (z.subsystem == s->st.id) z.alarm = false;
+        }
+    }
+    Json::Value d(Json::objectValue);
+    if (m_opt.armModeProcess) d["armMode"] = "process";
+    return okDoc(d);
+}
+
+Json::Value PanelModel::faultArmConfirm(const Json::Value& data) {
+    if (!data.isArray() || data.empty()) return badParameters();
+    std::vector<Sub*> targets;
+    for (const auto& e : data) {
+        if (!e.isObject() || !e["SubSys"].isObject() || !e["SubSys"]["id"].isInt()) return badParameters();
+        Sub* s = findSub(e["SubSys"]["id"].asInt());
+        if (!s || !s->st.enabled) return errDoc(400, kNoArea, "theAreaIsDisabled");
+        targets.push_back(s);
+    }
+    for (Sub* s : targets) {
+        if (s->st.arm == "disarm") s->st.arm = s->pendingArm.empty() ? "away" : s->pendingArm;
+        s->pendingArm.clear();
+    }
+    return okDoc();
+}
+
+Json::Value PanelModel::page(const Json::Value& cond, const std::vector<Json::Value>& all) {
+    if (!cond.isObject() || !cond.get("maxResults", 0).isInt() || !cond.get("searchResultPosition", 0).isInt())
+        return badParameters();
+    const int maxResults = cond["maxResults"].asInt();
+    const int pos = cond["searchResultPosition"].asInt();
+    if (maxResults < 1 || pos < 1) return badParameters();
+    const size_t total = all.size();
+    const size_t start = static_cast<size_t>(pos - 1);
+    size_t n = static_cast<size_t>(maxResults);
+    if (m_opt.pageLimit > 0) n = std::min(n, static_cast<size_t>(m_opt.pageLimit));
+    n = start >= total ? 0 : std::min(n, total - start);
+    Json::Value d(Json::objectValue);
+    d["searchID"] = cond.get("searchID", "").isString() ? cond.get("searchID", "").asString() : std::string();
+    d["responseStatusStrg"] = n == 0 ? "NO MATCH" : (start + n < total ? "MORE" : "OK");
+    d["numOfMatches"] = static_cast<Json::UInt>(n);
+    d["totalMatches"] = static_cast<Json::UInt>(total);
+    Json::Value list(Json::arrayValue);
+    for (size_t i = 0; i < n; ++i) list.append(all[start + i]);
+    d["matchResults"] = list;
+    return okDoc(d);
+}
+
+Json::Value PanelModel::subsystemSearch(const Json::Value& cond) {
+    std::vector<Json::Value> all;
+    for (const auto& s : m_subs) {
+        Json::Value e(Json::objectValue);
+        e["subSystemID"] = s.st.id;
+        e["enabled"] = s.st.enabled;
+        e["subSystemArmStatus"] = s.st.arm;
+        e["alarmStatus"] = s.st.alarm ? "alarm" : "normal";
+        all.push_back(e);
+    }
+    return page(cond, all);
+}
+
+Json::Value PanelModel::zoneSearch(const Json::Value& cond, bool basic) {
+    std::vector<int> only;
+    if (cond.isObject() && cond.isMember("searchByZoneIDs")) {
+        if (!cond["searchByZoneIDs"].isArray()) return badParameters();
+        for (const auto& v : cond["searchByZoneIDs"]) {
+            if (!v.isInt()) return badParameters();
+            only.push_back(v.asInt());
+        }
+    }
+    std::vector<Json::Value> all;
+    for (const auto& z : m_zones) {
+        if (!only.empty() && std::find(only.begin(), only.end(), z.id) == only.end()) continue;
+        const Sub& s = m_subs[static_cast<size_t>(z.subsystem - 1)];
+        Json::Value e(Json::objectValue);
+        e["zoneID"] = z.id;
+        if (basic) {
+            e["zoneName"] = "Zone " + std::to_string(z.id);
+            e["deviceNo"] = z.id;
+            e["deactivationMode"] = z.deactivationMode;
+            e["oneTimeDeactivationMode"] = "off";
+            e["detectorType"] = "passiveInfraredDetector";
+            Json::Value link(Json::objectValue);
+            link["subSystemNo"] = z.subsystem;
+            link["linkageSubSystem"] = z.subsystem;
+            Json::Value links(Json::arrayValue);
+            links.append(link);
+            e["linkageSubSystems"] = links;
+        } else {
+            e["onlineStatus"] = "online";
+            e["heartbeatStatus"] = "normal";
+            e["trigger"] = z.alarm ? "triggered" : "notTriggered";
+            e["faultStatus"] = z.fault ? "fault" : "normal";
+            e["bypassStatus"] = z.bypassed ? "bypassed" : "notBypassed";
+            e["shieldedStatus"] = "notShielded";
+            e["armStatus"] = s.st.arm == "disarm" ? "disarmed" : "armed";
+            e["alarmStatus"] = z.alarm ? "alarm" : "normal";
+            e["antiDismantle"] = z.tamper ? "abnormal" : "normal";
+            e["batteryStatus"] = "normal";
+            e["batteryValue"] = 100;
+            e["signalIntensityValue"] = 90;
+            e["temperatureValue"] = 24;
+            e["subSystemNo"] = z.subsystem;
+        }
+        all.push_back(e);
+    }
+    return page(cond, all);
+}
+
+// ---------------------------------------------------------------------------------------------
+// CameraModel
+
+CameraOptions cameraDefaults() { return CameraOptions(); }
+
+CameraOptions recorderDefaults() {
+    CameraOptions o;
+    o.deviceName = "Network Video Recorder";
+    o.deviceDescription = "NVR";
+    o.model = "VX-NVR7608";
+    o.serialNumber = "VXNVR7608-20240101AA0001";
+    o.macAddress = "02:5e:00:30:40:01";
+    o.firmwareVersion = "V4.6.1";
+    o.firmwareReleasedDate = "build 231205";
+    o.deviceType = "NVR";
+    o.analogChannels = 4;
+    o.ipChannels = 4;
+    o.audioChannels = 4;
+    o.alarmInputs = 8;
+    o.disks = {DiskState{1, "ok", 3815447, 1048576}, DiskState{2, "ok", 3815447, 2097152}};
+    o.loopEnable = false;
+    return o;
+}
+
+CameraModel::CameraModel(const CameraOptions& o) : m_opt(o) {}
+
+std::shared_ptr<CameraModel> makeCamera(const CameraOptions& o) { return std::make_shared<CameraModel>(o); }
+
+std::vector<DiskState> CameraModel::disks() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_opt.disks;
+}
+
+void CameraModel::setDisks(std::vector<DiskState> d) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.disks = std::move(d);
+}
+
+namespace {
+DiskState& diskRef(std::vector<DiskState>& disks, int id) {
+    for (auto& d : disks)
+        if (d.id == id) return d;
+    throw std::out_of_range("no disk " + std::to_string(id));
+}
+}  // namespace
+
+void CameraModel::setDiskStatus(int id, const std::string& status) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    diskRef(m_opt.disks, id).status = status;
+}
+
+void CameraModel::setDiskFree(int id, int64_t freeMb) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    diskRef(m_opt.disks, id).freeMb = freeMb;
+}
+
+void CameraModel::setAllDisksFull() {
+    std::lock_guard<std::mutex> lk(m_mx);
+    for (auto& d : m_opt.disks) d.freeMb = 0;
+}
+
+void CameraModel::setLoopEnable(bool on) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.loopEnable = on;
+}
+
+bool CameraModel::loopEnable() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_opt.loopEnable;
+}
+
+void CameraModel::setLocalTime(const std::string& text) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_fixedTime = text;
+}
+
+std::string CameraModel::timeZone() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_opt.timeZone;
+}
+
+std::string CameraModel::timeMode() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_timeMode;
+}
+
+std::string CameraModel::httpHostDocument() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_httpHost;
+}
+
+Json::Value CameraModel::pictureServer() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_pictureServer;
+}
+
+std::string CameraModel::deviceName() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_opt.deviceName;
+}
+
+std::string CameraModel::localTimeText() const {
+    if (!m_fixedTime.empty()) return m_fixedTime;
+    int east = 0;
+    if (!parseTimeZone(m_opt.timeZone, east)) east = 0;
+    return formatWallTime(nowSeconds() + east * 60 + m_clockShift, east);
+}
+
+Answer CameraModel::serve(const Json::Value& req) {
+    const std::string type = str(req, "type");
+    if (type == "getConfig") {
+        Json::Value m(Json::objectValue);
+        std::lock_guard<std::mutex> lk(m_mx);
+        m["audioCodec"] = m_opt.audioCodec;
+        return Answer::with(std::move(m));
+    }
+    if (type != "ovix") return defaultAnswer(req);
+    const std::string line = str(req, "request");
+    const size_t sp = line.find(' ');
+    const std::string method = sp == std::string::npos ? line : line.substr(0, sp);
+    const std::string url = sp == std::string::npos ? std::string() : line.substr(sp + 1);
+    Json::Value m(Json::objectValue);
+    std::lock_guard<std::mutex> lk(m_mx);
+    m["body"] = ovix(method, url, str(req, "body"));
+    return Answer::with(std::move(m));
+}
+
+std::string CameraModel::ovix(const std::string& method, const std::string& url, const std::string& body) {
+    static const char* const kMethods[] = {"GET", "PUT", "POST", "DELETE"};
+    if (std::find_if(std::begin(kMethods), std::end(kMethods), [&](const char* x) { return method == x; }) ==
+            std::end(kMethods) ||
+        url.empty() || url[0] != '/' || url.find(' ') != std::string::npos)
+        return responseStatusXml(url, 6, "badParameters");
+    const std::string path = url.substr(0, url.find('?'));
+    const auto ok = [&] { return responseStatusXml(url, 1, "ok"); };
+    const auto bad = [&] { return responseStatusXml(url, 6, "badParameters"); };
+    const auto wrongMethod = [&] { return responseStatusXml(url, 4, "methodNotAllowed"); };
+    const bool get = method == "GET", put = method == "PUT";
+
+    if (path == "/OVIX/System/deviceInfo") {
+        if (get) {
+            std::string x = openRoot("DeviceInfo");
+            x += elem("deviceName", m_opt.deviceName) + elem("deviceID", m_opt.deviceId) +
+                 elem("deviceDescription", m_opt.deviceDescription) + elem("systemContact", "VexaDev") +
+                 elem("model", m_opt.model) + elem("serialNumber", m_opt.serialNumber) +
+                 elem("macAddress", m_opt.macAddress) + elem("firmwareVersion", m_opt.firmwareVersion) +
+                 elem("firmwareReleasedDate", m_opt.firmwareReleasedDate) + elem("bootVersion", "V1.3.4") +
+                 elem("bootReleasedDate", "100316") + elem("hardwareVersion", m_opt.hardwareVersion) +
+                 elem("encoderVersion", "V7.3") + elem("encoderReleasedDate", "build 230901") +
+                 elem("deviceType", m_opt.deviceType) + elem("telecontrolID", "255");
+            return x + "</DeviceInfo>\n";
+        }
+        if (put) {
+            std::string root, name;
+            if (!xmlWellFormed(body, &root) || root != "DeviceInfo" || !xmlText(body, "deviceName", name) ||
+                trim(name).empty() || name.size() > 32)
+                return bad();
+            m_opt.deviceName = name;
+            return ok();
+        }
+        return wrongMethod();
+    }
+    if (path == "/OVIX/System/time") {
+        if (get) {
+            std::string x = openRoot("Time");
+            x += elem("timeMode", m_timeMode) + elem("localTime", localTimeText()) + elem("timeZone", m_opt.timeZone);
+            return x + "</Time>\n";
+        }
+        if (put) {
+            std::string root, mode, local, tz;
+            if (!xmlWellFormed(body, &root) || root != "Time") return bad();
+            int east = 0;
+            const bool haveTz = xmlText(body, "timeZone", tz);
+            if (haveTz && !parseTimeZone(trim(tz), east)) return bad();
+            const bool haveMode = xmlText(body, "timeMode", mode);
+            if (haveMode && mode != "manual" && mode != "NTP") return bad();
+            int64_t wall = 0;
+            const bool haveLocal = xmlText(body, "localTime", local);
+            if (haveLocal && !parseWallTime(trim(local), wall)) return bad();
+            if (haveMode && mode == "manual" && !haveLocal) return bad();
+            if (haveTz) m_opt.timeZone = trim(tz);
+            if (haveMode) m_timeMode = mode;
+            if (haveLocal) {
+                if (!parseTimeZone(m_opt.timeZone, east)) east = 0;
+                m_clockShift = wall - (nowSeconds() + east * 60);
+                m_fixedTime.clear();
+            }
+            return ok();
+        }
+        return wrongMethod();
+    }
+    if (path == "/OVIX/System/time/timeZone") {
+        if (get) return m_opt.timeZone;  // plain text on the device
+        if (put) {
+            int east = 0;
+            std::string tz = trim(body);
+            std::string inner;
+            if (xmlText(body, "timeZone", inner)) tz = trim(inner);
+            if (!parseTimeZone(tz, east)) return bad();
+            m_opt.timeZone = tz;
+            return ok();
+        }
+        return wrongMethod();
+    }
+    if (path == "/OVIX/Event/notification/httpHosts/1") {
+        if (put) {
+            std::string root;
+            if (!xmlWellFormed(body, &root) || root != "HttpHostNotification") return bad();
+            m_httpHost = body;
+            return ok();
+        }
+        if (get) {
+            if (!m_httpHost.empty()) return m_httpHost;
+            std::string x = openRoot("HttpHostNotification");
+            x += elem("id", "1") + elem("url", "") + elem("protocolType", "HTTP") + elem("parameterFormatType", "XML") +
+                 elem("addressingFormatType", "ipaddress") + elem("ipAddress", "0.0.0.0") + elem("portNo", "80") +
+                 elem("httpAuthenticationMethod", "none");
+            return x + "</HttpHostNotification>\n";
+        }
+        return wrongMethod();
+    }
+    if (path == "/OVIX/System/PictureServer") {
+        const auto status = [&](int code, const char* sub) {
+            return m_opt.pictureServerXml ? responseStatusXml(url, code, sub) : responseStatusJson(url, code, sub);
+        };
+        if (put) {
+            Json::Value v;
+            if (!parseJson(body, v) || !v.isObject() || !v["PictureServerInformation"].isObject())
+                return status(6, "badParameters");
+            m_pictureServer = v;
+            return status(1, "ok");
+        }
+        if (get) {
+            if (m_pictureServer.isNull()) return status(4, "notSupport");
+            return compact(m_pictureServer);
+        }
+        return status(4, "methodNotAllowed");
+    }
+    if (path == "/OVIX/ContentMgmt/Storage") {
+        if (!get) return wrongMethod();
+        std::string x = openRoot("storage");
+        x += "<hddList size=\"" + std::to_string(m_opt.disks.size()) + "\">\n";
+        for (const auto& d : m_opt.disks) {
+            x += "<hdd>\n" + elem("id", std::to_string(d.id)) + elem("hddName", "hdd" + std::to_string(d.id)) +
+                 elem("hddPath", "") + elem("hddType", "SATA") + elem("status", d.status) +
+                 elem("capacity", std::to_string(d.capacityMb)) + elem("freeSpace", std::to_string(d.freeMb)) +
+                 elem("property", "RW") + "</hdd>\n";
+        }
+        x += "</hddList>\n<nasList size=\"0\">\n</nasList>\n";
+        return x + "</storage>\n";
+    }
+    if (path == "/OVIX/ContentMgmt/Storage/extension") {
+        if (get) {
+            std::string x = openRoot("storageExtension");
+            x += elem("LoopEnable", m_opt.loopEnable ? "true" : "false");
+            return x + "</storageExtension>\n";
+        }
+        if (put) {
+            std::string root, loop;
+            if (!xmlWellFormed(body, &root) || root != "storageExtension" || !xmlText(body, "LoopEnable", loop) ||
+                (loop != "true" && loop != "false"))
+                return bad();
+            m_opt.loopEnable = loop == "true";
+            return ok();
+        }
+        return wrongMethod();
+    }
+    if (path == "/OVIX/System/IO/inputs") {
+        if (!get) return wrongMethod();
+        std::string x = openRoot("IOInputPortList");
+        for (int i = 1; i <= m_opt.alarmInputs; ++i)
+            x += "<IOInputPort>\n" + elem("id", std::to_string(i)) + elem("name", "Alarm In " + std::to_string(i)) +
+                 elem("triggering", "low") + "</IOInputPort>\n";
+        return x + "</IOInputPortList>\n";
+    }
+    if (path == "/OVIX/System/Audio/channels") {
+        if (!get) return wrongMethod();
+        std::string x = openRoot("AudioChannelList");
+        for (int i = 1; i <= m_opt.audioChannels; ++i)
+            x += "<AudioChannel>\n" + elem("id", std::to_string(i)) + elem("enabled", "true") +
+                 elem("audioMode", "talkOrListen") + elem("microphoneEnabled", "true") + "</AudioChannel>\n";
+        return x + "</AudioChannelList>\n";
+    }
+    if (path == "/OVIX/System/Video/inputs/channels") {
+        if (!get) return wrongMethod();
+        std::string x = openRoot("VideoInputChannelList");
+        for (int i = 1; i <= m_opt.analogChannels; ++i)
+            x += "<VideoInputChannel>\n" + elem("id", std::to_string(i)) + elem("inputPort", std::to_string(i)) +
+                 elem("videoInputEnabled", "true") + elem("name", "Camera " + std::to_string(i)) +
+                 elem("videoFormat", "PAL") + elem("resDesc", "1920*1080P") + "</VideoInputChannel>\n";
+        return x + "</VideoInputChannelList>\n";
+    }
+    if (path == "/OVIX/ContentMgmt/InputProxy/channels") {
+        if (!get) return wrongMethod();
+        if (m_opt.ipChannels <= 0) return responseStatusXml(url, 4, "notSupport");
+        std::string x = openRoot("InputProxyChannelList");
+        for (int i = 1; i <= m_opt.ipChannels; ++i) {
+            const int id = m_opt.analogChannels + i;
+            x += "<InputProxyChannel>\n" + elem("id", std::to_string(id)) +
+                 elem("name", "IPCamera " + std::to_string(i)) + "<sourceInputPortDescriptor>\n" +
+                 elem("proxyProtocol", "OVIX") + elem("addressingFormatType", "ipaddress") +
+                 elem("ipAddress", "192.168.1." + std::to_string(100 + i)) + elem("managePortNo", "8000") +
+                 elem("srcInputPort", "1") + "</sourceInputPortDescriptor>\n" + "</InputProxyChannel>\n";
+        }
+        return x + "</InputProxyChannelList>\n";
+    }
+    if (path == "/OVIX/System/TwoWayAudio/channels" || path.rfind("/OVIX/System/TwoWayAudio/channels/", 0) == 0) {
+        if (!get) return wrongMethod();
+        const auto channel = [](int id) {
+            return "<TwoWayAudioChannel>\n" + elem("id", std::to_string(id)) + elem("enabled", "false") +
+                   elem("audioCompressionType", "G.711ulaw") + elem("speakerVolume", "50") +
+                   elem("microphoneVolume", "50") + "</TwoWayAudioChannel>\n";
+        };
+        if (path.size() > std::strlen("/OVIX/System/TwoWayAudio/channels/")) {
+            const std::string n = path.substr(std::strlen("/OVIX/System/TwoWayAudio/channels/"));
+            char* end = nullptr;
+            const long id = std::strtol(n.c_str(), &end, 10);
+            if (*end || id < 1 || id > m_opt.audioChannels) return responseStatusXml(url, 4, "notSupport");
+            return std::string(kXmlDecl) + channel(static_cast<int>(id))
+                                               .insert(std::strlen("<TwoWayAudioChannel"),
+                                                       std::string(" version=\"2.0\" xmlns=\"") + kSchema + "\"");
+        }
+        std::string x = openRoot("TwoWayAudioChannelList");
+        for (int i = 1; i <= m_opt.audioChannels; ++i) x += channel(i);
+        return x + "</TwoWayAudioChannelList>\n";
+    }
+    if (path == "/OVIX/System/reboot") return put ? ok() : wrongMethod();
+    return responseStatusXml(url, 4, "notSupport");
+}
+
+}  // namespace devsim
