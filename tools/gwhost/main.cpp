@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "PluginHost.h"
+#include "devsim/Equipment.h"
 #include "devsim/Simulator.h"
 
 namespace {
@@ -50,6 +52,7 @@ struct Host {
         HostDeviceSpec spec;
         gwhost::DeviceTables tables;
         std::atomic<uint32_t> status{0xFFFFFFFF};
+        std::atomic<uint64_t> events{0};
     };
     std::vector<std::unique_ptr<Dev>> devices;
 
@@ -62,6 +65,86 @@ struct Host {
         v["status"] = static_cast<int>(status);
         v["text"] = text ? text : "";
         emit(v);
+    }
+
+    static Json::Value decodeEvent(const AlarmEventInfo& e) {
+        Json::Value v;
+        v["eventCode"] = e.dwEventCode;
+        v["category"] = e.dwCategory;
+        const std::string content(e.szContent, strnlen(e.szContent, sizeof e.szContent));
+        Json::Value parsed;
+        Json::CharReaderBuilder b;
+        b["stackLimit"] = 64;
+        std::string errs;
+        std::string wrapped = "{" + content + "}";
+        if (!wrapped.empty() && wrapped[wrapped.size() - 2] == ',') wrapped.erase(wrapped.size() - 2, 1);  // "a":1, fragments
+        std::unique_ptr<Json::CharReader> r(b.newCharReader());
+        if (!content.empty() && r->parse(wrapped.data(), wrapped.data() + wrapped.size(), &parsed, &errs))
+            v["content"] = parsed;
+        else
+            v["content"] = content;
+        Json::Value t;
+        t["second"] = e.struTime[1];
+        t["minute"] = e.struTime[2];
+        t["hour"] = e.struTime[3];
+        t["day"] = e.struTime[4];
+        t["month"] = e.struTime[5];
+        t["year"] = e.struTime[6];
+        t["utcOffset"] = e.struTime[9];
+        v["time"] = t;
+        v["channel"] = e.iChannel;
+        v["activePostCount"] = e.iActivePostCount;
+        v["active"] = e.dwActive;
+        auto text = [](const char* f, size_t n) { return std::string(f, strnlen(f, n)); };
+        v["name"] = text(e.szName, sizeof e.szName);
+        v["timeText"] = text(e.szTime, sizeof e.szTime);
+        v["eventType"] = text(e.szEventType, sizeof e.szEventType);
+        v["description"] = text(e.szDescription, sizeof e.szDescription);
+        v["deviceID"] = text(e.szDeviceID, sizeof e.szDeviceID);
+        v["serialNo"] = text(e.szSerialNo, sizeof e.szSerialNo);
+        return v;
+    }
+
+    static void VEXA_CALL onEvent(void*, const void*, const void* event, uint32_t, void* user) {
+        Dev* d = static_cast<Dev*>(user);
+        if (!event) return;
+        const auto* e = static_cast<const AlarmEventInfo*>(event);
+        if (e->dwSize != sizeof(AlarmEventInfo)) return;
+        Json::Value v = decodeEvent(*e);
+        v["event"] = "alarm";
+        v["host"] = d->spec.id;
+        d->events++;
+        emit(v);
+    }
+
+    // One device-API call; prints the request and the answer.
+    Json::Value request(Dev* d, const std::string& method, const std::string& uri, const std::string& body) {
+        Json::Value env;
+        env["method"] = method;
+        env["uri"] = uri;
+        env["body"] = body;
+        std::vector<char> rsp(256 * 1024);
+        d->tables.ovix->OVIX_GetwayImpl(d->tables.handle, compact(env).c_str(), rsp.data(),
+                                        static_cast<uint32_t>(rsp.size()), nullptr);
+        const std::string text(rsp.data());
+        Json::Value answer;
+        Json::Value out;
+        out["event"] = "answer";
+        out["deviceId"] = d->spec.id;
+        out["method"] = method;
+        out["uri"] = uri;
+        if (Json::Reader().parse(text, answer) && answer.isObject())
+            out["answer"] = answer;
+        else
+            out["answer"] = text;
+        emit(out);
+        return answer;
+    }
+
+    Dev* find(const std::string& id) {
+        for (auto& d : devices)
+            if (d->spec.id == id) return d.get();
+        return nullptr;
     }
 
     bool start(const std::string& path, const std::string& listenIp, uint16_t reg, uint16_t alarm, uint16_t storage) {
@@ -116,6 +199,7 @@ struct Host {
         d->spec = spec;
         if (plugin.createDevice(d->tables) != 0) return nullptr;
         d->tables.connect->SetConnStatusCallBackImpl_V2(d->tables.handle, &Host::onStatus, d.get());
+        d->tables.event->SetEventCallBackImpl(d->tables.handle, &Host::onEvent, d.get());
         std::string params = "DeviceId=" + spec.id + ";DeviceKey=" + spec.key + ";";
         if (!spec.type.empty()) params += "DevType=" + spec.type + ";";
         if (!spec.protocol.empty()) params += "DevProtocol=" + spec.protocol + ";";
@@ -189,11 +273,29 @@ int runDemo(const std::string& pluginPath) {
         c.amsPort = alarm;
         return c;
     };
-    auto simPanel = sim.addDevice(cfg("panel-0001", "panel-key", devsim::Family::Vexa));
-    auto simCamera = sim.addDevice(cfg("camera-0001", "camera-key", devsim::Family::AldonV5));
+    devsim::PanelOptions panelOptions;
+    panelOptions.subsystems = 4;
+    auto panelModel = devsim::makePanel(panelOptions);
+    auto cameraModel = devsim::makeCamera();
+    auto panelCfg = cfg("panel-0001", "panel-key", devsim::Family::Vexa);
+    panelCfg.handler = panelModel->handler();
+    auto cameraCfg = cfg("camera-0001", "camera-key", devsim::Family::AldonV5);
+    cameraCfg.handler = cameraModel->handler();
+    auto simPanel = sim.addDevice(panelCfg);
+    auto simCamera = sim.addDevice(cameraCfg);
     simPanel->start();
     simCamera->start();
     ok = ok && waitFor([&] { return panel->status == 0 && camera->status == 0; }, std::chrono::seconds(10));
+
+    note("the host arms subsystem 1 of the panel, reads the subsystems, and disarms");
+    host.request(panel, "PUT", "/OVIX/SecurityCP/control/arm/1?format=json&ways=away", "");
+    Json::Value st = host.request(panel, "GET", "/OVIX/SecurityCP/status/subSystems?format=json", "");
+    ok = ok && st.isObject() && st["SubSysList"].isArray() && st["SubSysList"].size() == 4;
+    host.request(panel, "PUT", "/OVIX/SecurityCP/control/arm/1?format=json&ways=away", "");
+    host.request(panel, "PUT", "/OVIX/SecurityCP/control/disarm?format=json",
+                 "{\"SubSysList\":[{\"SubSys\":{\"id\":1}},{\"SubSys\":{\"id\":2}}]}");
+    note("the host reads the camera's device information (passed through to the device)");
+    host.request(camera, "GET", "/OVIX/System/deviceInfo?format=json&devIndex=1", "");
 
     note("a device presenting the wrong key is refused (status 8)");
     auto wrongCfg = cfg("panel-0002", "the-right-key", devsim::Family::Vexa);
@@ -220,7 +322,32 @@ bool readHostFile(const std::string& path, Json::Value& root) {
     return Json::parseFromStream(b, in, &root, &errs) && root.isObject();
 }
 
-int runHostFile(const std::string& pluginPath, const std::string& file, double duration) {
+// Envelopes, one JSON object a line: {"device","method","uri","body"} or {"sleep":ms}.
+void runScenario(Host& host, std::istream& in) {
+    std::string line;
+    while (!g_stop && std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        Json::Value step;
+        if (!Json::Reader().parse(line, step) || !step.isObject()) {
+            note("scenario line is not a JSON object: " + line);
+            continue;
+        }
+        if (step["sleep"].isUInt()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(step["sleep"].asUInt()));
+            continue;
+        }
+        Host::Dev* d = host.find(step["device"].isString() ? step["device"].asString() : "");
+        if (!d) {
+            note("scenario names an unknown device: " + line);
+            continue;
+        }
+        auto str = [&](const char* k) { return step[k].isString() ? step[k].asString() : std::string(); };
+        host.request(d, str("method"), str("uri"), str("body"));
+    }
+}
+
+int runHostFile(const std::string& pluginPath, const std::string& file, double duration,
+                const std::string& scenario) {
     Json::Value root;
     if (!readHostFile(file, root)) {
         fprintf(stderr, "gwhost: cannot read host file %s\n", file.c_str());
@@ -254,6 +381,13 @@ int runHostFile(const std::string& pluginPath, const std::string& file, double d
             host.add(s);
         }
     }
+    if (scenario == "-") {
+        runScenario(host, std::cin);
+    } else if (!scenario.empty()) {
+        std::ifstream in(scenario);
+        if (!in) note("cannot read scenario " + scenario);
+        runScenario(host, in);
+    }
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(duration * 1000));
     while (!g_stop && (duration <= 0 || std::chrono::steady_clock::now() < end))
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -263,11 +397,13 @@ int runHostFile(const std::string& pluginPath, const std::string& file, double d
 void usage() {
     fprintf(stderr,
             "usage: gwhost --demo [--plugin PATH]\n"
-            "       gwhost --hostfile FILE [--duration SEC] [--plugin PATH]\n"
+            "       gwhost --hostfile FILE [--scenario FILE|-] [--duration SEC] [--plugin PATH]\n"
             "  --demo          run the built-in scenario with simulated devices on free loopback ports\n"
             "  --hostfile FILE JSON: {\"listen\",\"regPort\",\"alarmPort\",\"storagePort\",\n"
             "                  \"devices\":[{\"id\",\"key\",\"type\",\"protocol\",\"allowDirectConn\",\n"
             "                  \"alarmActiveStatus\"}]}; runs until --duration or Ctrl-C\n"
+            "  --scenario FILE device-API calls, one JSON object a line ({\"device\",\"method\",\"uri\",\"body\"}\n"
+            "                  or {\"sleep\":ms}); - reads standard input\n"
             "  --plugin PATH   plug-in library (default: ../lib/libVexaDev.so beside this program)\n");
 }
 
@@ -275,7 +411,7 @@ void usage() {
 
 int main(int argc, char** argv) {
     std::string plugin = gwhost::defaultPluginPath();
-    std::string hostFile;
+    std::string hostFile, scenario;
     double duration = 0;
     bool demo = false;
     for (int i = 1; i < argc; ++i) {
@@ -285,6 +421,8 @@ int main(int argc, char** argv) {
             plugin = argv[++i];
         } else if (!strcmp(argv[i], "--hostfile") && i + 1 < argc) {
             hostFile = argv[++i];
+        } else if (!strcmp(argv[i], "--scenario") && i + 1 < argc) {
+            scenario = argv[++i];
         } else if (!strcmp(argv[i], "--duration") && i + 1 < argc) {
             duration = atof(argv[++i]);
         } else {
@@ -297,7 +435,7 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     devsim::raiseFileLimit();
     if (demo) return runDemo(plugin);
-    if (!hostFile.empty()) return runHostFile(plugin, hostFile, duration);
+    if (!hostFile.empty()) return runHostFile(plugin, hostFile, duration, scenario);
     usage();
     return 2;
 }

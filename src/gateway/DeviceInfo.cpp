@@ -1,0 +1,51 @@
+// Device information of native device-API devices: the device's XML turned into the host's JSON.
+#include <tinyxml.h>
+
+#include "JsonUtil.h"
+#include "Log.h"
+#include "VexaDeviceGateway.h"
+#include "XmlBase.h"
+
+namespace {
+
+// Members of the device information document, in order, on both sides.
+const char* const kDeviceInfoMembers[] = {
+    "deviceName",     "deviceID",         "deviceDescription",    "systemContact",  "model",
+    "serialNumber",   "macAddress",       "firmwareVersion",      "firmwareReleasedDate", "bootVersion",
+    "bootReleasedDate", "hardwareVersion", "encoderVersion",      "encoderReleasedDate", "decoderVersion",
+    "decoderReleasedDate", "softwareVersion", "deviceType",       "telecontrolID",  "operationSystem",
+    "devType",
+};
+
+}  // namespace
+
+bool transDeviceInfoXml2Json(const std::string& xml, std::string& json) {
+    CXmlBase doc;
+    if (!doc.load(xml) || !doc.findElement("DeviceInfo")) return false;
+    Json::Value info(Json::objectValue);
+    for (const char* name : kDeviceInfoMembers) {
+        std::string text;
+        if (doc.childText(name, text)) info[name] = text;
+    }
+    Json::Value root(Json::objectValue);
+    root["DeviceInfo"] = info;
+    json = vexa::writeJson(root);
+    return true;
+}
+
+uint32_t ovixGetDeviceInfo(DeviceChannel& ch, std::string& response) {
+    static const char* F = "CVexaDevice::ovixGetDeviceInfo";
+    std::string xml;
+    const uint32_t rc = ch.ovix(xml, "/OVIX/System/deviceInfo", "", 0);
+    if (rc != 0) {
+        LOG_DEV(5, F, "ovixGetDeviceInfo failed");
+        return rc;
+    }
+    if (!transDeviceInfoXml2Json(xml, response)) {
+        response.clear();
+        LOG_DEV(5, F, "[strOutputXml=%s] ovixGetDeviceInfo failed", xml.c_str());
+        return 0x60000001;
+    }
+    LOG_DEV(2, F, "ovixGetDeviceInfo succ");
+    return 0;
+}
