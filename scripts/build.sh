@@ -11,6 +11,7 @@ case "$san" in
 esac
 extra=()
 [ -n "$san" ] && extra+=(-DVEXA_BUILD_BENCH=OFF)
-cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE="$san" "${extra[@]}" >/dev/null
-cmake --build "$dir" -j "$(nproc)"
+# Build output goes to stderr; the build directory is the one line on stdout.
+cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSANITIZE="$san" "${extra[@]}" >&2
+cmake --build "$dir" -j "$(nproc)" >&2
 echo "$dir"

@@ -6,6 +6,7 @@
 #include "ConfigCenter.h"
 #include "Log.h"
 #include "OperationMsgMgr.h"
+#include "StorageAlarm.h"
 #include "VexaAmsSdk.h"
 #include "VexaDevice.h"
 #include "palsafe.h"
@@ -428,7 +429,11 @@ void CVexaDeviceMgr::procAlarmLoop() {
             LOG_REG(4, F, "[deviceID=%s]Device not exist.", id.c_str());
             continue;
         }
-        // The storage-state query of encoding devices comes with the request channel.
+        if (dev->deviceType() != "encodingDev" || dev->userHandle() == -1) continue;
+        std::string doc = checkStorageState(*dev);
+        if (doc.empty()) continue;
+        LOG_REG(2, F, "ProcessMsg [%s].", doc.c_str());
+        CAlarmMsgMgr::instance()->push(std::move(doc));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "devsim/Simulator.h"
 
 #include "WireFrame.h"
+#include "devsim/AlarmTexts.h"
 #include "runlog.h"
 
 #include <asio.hpp>
@@ -763,6 +764,30 @@ public:
         const double elapsed = std::chrono::duration<double>(std::min(now, im.rateEnd) - im.rateStart).count();
         const auto due = static_cast<uint64_t>(std::floor(elapsed * im.ratePerSec));
         while (im.rateSent < due) {
+            if (im.ratePayload.empty()) {
+                // Mixed load: every alarm form, each by its own route.
+                const AlarmText a = mixedAlarm(im.rateSent, d->id());
+                if (a.route.commandMessage) {
+                    Json::Value f = frame("message");
+                    f["messageType"] = a.route.messageType;
+                    f["domain"] = a.route.domain;
+                    f["identifier"] = a.route.identifier;
+                    f["alarmType"] = a.route.alarmType;
+                    f["dataType"] = a.route.dataType;
+                    f["alarm"] = a.text;
+                    ConnPtr c = im.cmd;
+                    if (c && !c->closed) send(d, c, f);
+                } else {
+                    Json::Value f = frame("alarm");
+                    f["seq"] = ++im.alarmSeq;
+                    f["alarmType"] = a.route.alarmType;
+                    f["dataType"] = a.route.dataType;
+                    f["payload"] = a.text;
+                    sendAlarm(d, f);
+                }
+                im.rateSent++;
+                continue;
+            }
             Json::Value f = frame("alarm");
             f["seq"] = ++im.alarmSeq;
             f["alarmType"] = im.rateAlarmType;

@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
                 if (duration >= 0)
                     left = runFor - std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::steady_clock::now() - started);
-                dev.startAlarmRate(alarmRate, left);
+                dev.startAlarmRate(alarmRate, left, 2, 1, std::string());  // mixed forms
             }
         });
         auto devs = sim.addDevices(base, prefix, static_cast<unsigned>(startIndex), static_cast<unsigned>(count));

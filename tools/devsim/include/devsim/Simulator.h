@@ -177,7 +177,8 @@ public:
     uint32_t pushStructuredAlarm(int alarmType, int dataType, int kind, const std::string& text,
                                  const std::string* descriptor = nullptr, bool header = false);
     bool waitAlarmAcks(uint64_t n, std::chrono::milliseconds timeout) const;
-    // Plain alarms at `perSecond` for `duration` on the alarm connection (connect it first).
+    // Plain alarms at `perSecond` for `duration` on the alarm connection (connect it first). An
+    // empty payload sends the mixed cycle of every alarm form instead, each by its own route.
     void startAlarmRate(double perSecond, std::chrono::milliseconds duration, int alarmType = 1,
                         int dataType = 1, const std::string& payload = "{}");
     void sendAlarmRaw(std::string bytes);

@@ -1,0 +1,13 @@
+// ZORNA "ALARM" requests of older-generation devices, turned into host events.
+#ifndef VEXA_ZORNA_ALARM_H
+#define VEXA_ZORNA_ALARM_H
+
+#include <string>
+
+#include "ZornaMessage.h"
+
+// Converts one ALARM request (the parsed envelope and the message text) and delivers its event:
+// 0, or -1 (logged) when the body has no parameters or the device is not registered.
+int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml);
+
+#endif
