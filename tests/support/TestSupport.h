@@ -3,6 +3,7 @@
 #define VEXA_TEST_SUPPORT_H
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -32,6 +33,8 @@ int threadCount();
 int openFdCount();
 // Polls cond every 5 ms until it holds or the time runs out.
 bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = std::chrono::seconds(10));
+// True when a TCP connection to 127.0.0.1:port is accepted.
+bool canConnect(uint16_t port);
 // A fresh empty directory; the process changes into it (for the configuration file).
 std::string enterTempDir();
 void writeFile(const std::string& path, const std::string& text);

@@ -26,16 +26,6 @@ std::string zoneTable(const std::string& proto, const std::string& ip, const std
            "\",\"id\":7}],\"natIps\":" + nats + "}";
 }
 
-bool canConnect(uint16_t port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
-}
 
 class ConfigCommands : public ::testing::Test {
 protected:
@@ -100,14 +90,14 @@ TEST_F(ConfigCommands, NetZoneTableStartsBothListeners) {
     EXPECT_EQ(st.find("Invalid"), std::string::npos) << st;
     EXPECT_NE(st.find("\"portNo\":" + std::to_string(reg)), std::string::npos);
     EXPECT_NE(st.find("\"portNo\":" + std::to_string(alarm)), std::string::npos);
-    EXPECT_TRUE(canConnect(reg));
-    EXPECT_TRUE(canConnect(alarm));
+    EXPECT_TRUE(vtest::canConnect(reg));
+    EXPECT_TRUE(vtest::canConnect(alarm));
     EXPECT_EQ(CConfigCenter::instance()->accessNetId(), 7u);
     // A repeated table changes nothing.
     vtest::LogCapture log(3);
     EXPECT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable("VEXA", "127.0.0.2").c_str()), 0u);
     EXPECT_TRUE(log.contains("repeat init"));
-    EXPECT_TRUE(canConnect(reg));
+    EXPECT_TRUE(vtest::canConnect(reg));
 }
 
 TEST_F(ConfigCommands, BadTablesStartNothing) {
@@ -132,7 +122,7 @@ TEST_F(ConfigCommands, BadTablesStartNothing) {
             << c.name;
     }
     EXPECT_NE(portStatus().find("Invalid"), std::string::npos);
-    EXPECT_FALSE(canConnect(reg));
+    EXPECT_FALSE(vtest::canConnect(reg));
 }
 
 TEST_F(ConfigCommands, NatEntriesSetOuterAddressAndPorts) {
@@ -170,11 +160,11 @@ TEST_F(ConfigCommands, FailedStartLeavesLibrariesStopped) {
     EXPECT_FALSE(mgr->sdkStarted());
     EXPECT_EQ(mgr->cmsListenHandle(), -1);
     EXPECT_EQ(mgr->amsListenHandle(), -1);
-    EXPECT_FALSE(canConnect(alarm));  // the alarm side that had started is stopped again
+    EXPECT_FALSE(vtest::canConnect(alarm));  // the alarm side that had started is stopped again
     close(s);
     // A later table succeeds once the port is free.
     EXPECT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable("VEXA", "127.0.0.1").c_str()), 0u);
-    EXPECT_TRUE(canConnect(reg));
+    EXPECT_TRUE(vtest::canConnect(reg));
 }
 
 }  // namespace
