@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "PluginHost.h"
+#include "devsim/AlarmTexts.h"
 #include "devsim/Equipment.h"
 #include "devsim/Simulator.h"
 
@@ -296,6 +297,37 @@ int runDemo(const std::string& pluginPath) {
                  "{\"SubSysList\":[{\"SubSys\":{\"id\":1}},{\"SubSys\":{\"id\":2}}]}");
     note("the host reads the camera's device information (passed through to the device)");
     host.request(camera, "GET", "/OVIX/System/deviceInfo?format=json&devIndex=1", "");
+
+    note("the devices push an alarm of each form; each arrives as a host event");
+    simPanel->connectAlarm();
+    simCamera->connectAlarm();
+    ok = ok && simPanel->waitAlarm(devsim::AlarmState::Ready, std::chrono::seconds(10)) &&
+         simCamera->waitAlarm(devsim::AlarmState::Ready, std::chrono::seconds(10));
+    {
+        devsim::ApiAlarm xml;
+        xml.deviceId = "camera-0001";
+        xml.eventType = "linedetection";
+        simCamera->pushAlarm(2, 1, devsim::apiAlarmXml(xml));
+        devsim::ApiAlarm json = xml;
+        json.eventType = "IO";
+        json.inputPort = 2;
+        simCamera->pushAlarm(2, 2, devsim::apiAlarmJson(json));
+        devsim::ZornaAlarm zorna;
+        zorna.deviceId = "panel-0001";
+        zorna.type = 6;
+        zorna.alarmInChannel = 3;
+        simPanel->pushAlarm(2, 1, devsim::zornaAlarm(zorna));
+        devsim::CidReport cid;
+        cid.deviceId = "panel-0001";
+        simPanel->pushAlarm(2, 1, devsim::zornaCidReport(cid));
+        devsim::ModelCidAlarm model;
+        model.deviceId = "panel-0001";
+        model.code = 1401;
+        const devsim::AlarmText m = devsim::modelCidAlarm(model);
+        simPanel->sendMessage(m.route.messageType, m.route.domain, m.route.identifier, m.route.alarmType,
+                              m.route.dataType, m.text);
+    }
+    ok = ok && waitFor([&] { return panel->events >= 3 && camera->events >= 2; }, std::chrono::seconds(10));
 
     note("a device presenting the wrong key is refused (status 8)");
     auto wrongCfg = cfg("panel-0002", "the-right-key", devsim::Family::Vexa);
