@@ -3,6 +3,8 @@
 #define VEXA_TEST_SUPPORT_H
 
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -38,6 +40,18 @@ bool canConnect(uint16_t port);
 // A fresh empty directory; the process changes into it (for the configuration file).
 std::string enterTempDir();
 void writeFile(const std::string& path, const std::string& text);
+
+// Sets the machine's zone (TZ) while alive and puts the previous one back.
+class TzScope {
+public:
+    explicit TzScope(const char* tz) : m_had(getenv("TZ") != nullptr), m_old(m_had ? getenv("TZ") : "") { set(tz); }
+    ~TzScope() { m_had ? set(m_old.c_str()) : (void)(unsetenv("TZ"), tzset()); }
+
+private:
+    static void set(const char* tz) { setenv("TZ", tz, 1), tzset(); }
+    bool m_had;
+    std::string m_old;
+};
 
 }  // namespace vtest
 

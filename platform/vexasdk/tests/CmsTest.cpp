@@ -17,21 +17,16 @@ namespace {
 struct RegEvent {
     int32_t handle;
     uint32_t dataType;
-    std::string deviceId;
-    std::string deviceIp;
-    std::string serverAddress;
+    std::string deviceId, deviceIp, serverAddress;
     uint16_t serverPort;
-    std::string sessionKey;
-    std::string companion;
+    std::string sessionKey, companion;
     uint8_t protocol;
     std::string shortSerial;
 };
 
 struct AsyncEvent {
     int32_t handle;
-    uint32_t seq;
-    uint32_t dataType;
-    uint32_t error;
+    uint32_t seq, dataType, error;
     std::string text;
     std::vector<std::string> list;  // "<null>" for an entry without text
 };
@@ -432,14 +427,7 @@ TEST_F(CmsTest, DuplicateLoginDropsOldConnectionSilently) {
     EXPECT_TRUE(m_rec.exc.empty());
 }
 
-std::string lengthPrefix(uint32_t n) {
-    std::string s(4, '\0');
-    s[0] = char(n >> 24);
-    s[1] = char(n >> 16);
-    s[2] = char(n >> 8);
-    s[3] = char(n);
-    return s;
-}
+std::string lengthPrefix(uint32_t n) { return {char(n >> 24), char(n >> 16), char(n >> 8), char(n)}; }
 
 TEST_F(CmsTest, MalformedFramesCloseOnlyThatConnection) {
     TestClient good;
@@ -555,28 +543,19 @@ TEST_F(CmsTest, AsyncAnswersAreRoutedBySeq) {
     EXPECT_EQ(q3["command"].asString(), "GETSTATE");
 
     // Answers out of order, one unknown seq, one list with a null entry.
-    Json::Value stray = frame("configAnswer");
-    stray["seq"] = 999999;
-    stray["error"] = 0;
-    stray["data"] = "stray";
-    c.send(stray);
-    Json::Value a3 = frame("ferroAnswer");
-    a3["seq"] = q3["seq"];
-    a3["error"] = 0;
-    a3["data"] = "STATE=1";
-    c.send(a3);
-    Json::Value a2 = frame("configAnswer");
-    a2["seq"] = q2["seq"];
-    a2["error"] = 0;
-    a2["list"].append("x");
-    a2["list"].append(Json::Value());
-    a2["list"].append("z");
-    c.send(a2);
-    Json::Value a1 = frame("configAnswer");
-    a1["seq"] = q1["seq"];
-    a1["error"] = 5;
-    a1["data"] = "denied";
-    c.send(a1);
+    auto answer = [&](const char* type, const Json::Value& seq, int error, const char* key, const Json::Value& v) {
+        Json::Value a = frame(type);
+        a["seq"] = seq;
+        a["error"] = error;
+        a[key] = v;
+        c.send(a);
+    };
+    Json::Value list(Json::arrayValue);
+    list.append("x"), list.append(Json::Value()), list.append("z");
+    answer("configAnswer", 999999, 0, "data", "stray");
+    answer("ferroAnswer", q3["seq"], 0, "data", "STATE=1");
+    answer("configAnswer", q2["seq"], 0, "list", list);
+    answer("configAnswer", q1["seq"], 5, "data", "denied");
     ASSERT_TRUE(m_rec.waitFor([&] { return m_rec.async.size() == 3; }));
     std::lock_guard<std::mutex> lk(m_rec.mu);
     EXPECT_EQ(m_rec.async[0].seq, q3["seq"].asUInt());

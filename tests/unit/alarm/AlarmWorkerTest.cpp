@@ -10,22 +10,15 @@
 
 #include "AlarmMsgMgr.h"
 #include "JsonUtil.h"
+#include "EventSink.h"
 #include "TestSupport.h"
 #include "VexaDevice.h"
 #include "VexaDeviceMgr.h"
 
 namespace {
 
-struct Sink {
-    std::mutex lock;
-    std::vector<AlarmEventInfo> events;
-};
-
-void VEXA_CALL onEvent(void*, const void*, const void* event, uint32_t, void* user) {
-    auto* sink = static_cast<Sink*>(user);
-    std::lock_guard<std::mutex> lk(sink->lock);
-    sink->events.push_back(*static_cast<const AlarmEventInfo*>(event));
-}
+using vtest::onEvent;
+using vtest::Sink;
 
 class AlarmWorker : public ::testing::Test {
 protected:
@@ -61,13 +54,7 @@ TEST_F(AlarmWorker, ClassifiesEveryKindOfText) {
     std::string nested;
     for (int i = 0; i < 70; ++i) nested += "<a>";
     for (int i = 0; i < 70; ++i) nested += "</a>";
-    const struct {
-        const char* name;
-        std::string text;
-        size_t events;
-        std::vector<std::string> logged;
-        std::vector<std::string> notLogged;
-    } cases[] = {
+    const struct { const char* name; std::string text; size_t events; std::vector<std::string> logged; std::vector<std::string> notLogged; } cases[] = {
         {"device-API XML alarm", alert("dev1", "VMD"), 1, {}, {"Msg is not", "parse xml failed"}},
         {"device-API JSON alarm", R"({"eventType":"PIR","deviceID":"dev1"})", 1, {}, {"parse xml failed"}},
         {"ZORNA ALARM", zorna("ALARM", "<DeviceID>dev1</DeviceID><Type>8</Type><VideoChannel>4</VideoChannel>"), 1,
@@ -136,11 +123,7 @@ TEST_F(AlarmWorker, ModelCommandAlarmsReachTheContactIdConverterOnlyWhenEveryTes
         if (!identifier.empty()) s += "\"identifier\":" + identifier + ",";
         return s + "\"alarm\":\"" + alarm + "\"}";
     };
-    const struct {
-        const char* name;
-        std::string text;
-        bool reached;
-    } cases[] = {
+    const struct { const char* name; std::string text; bool reached; } cases[] = {
         {"CIDEventMgr, any identifier", doc("1", "\"CIDEventMgr\"", "\"whatever\""), true},
         {"EventMessageMgr with CIDEvent", doc("1", "\"EventMessageMgr\"", "\"CIDEvent\""), true},
         {"EventMessageMgr with another identifier", doc("1", "\"EventMessageMgr\"", "\"Other\""), false},

@@ -9,18 +9,14 @@
 #include "AlarmMsgMgr.h"
 #include "JsonUtil.h"
 #include "OvixAlarm.h"
+#include "EventSink.h"
 #include "TestSupport.h"
 #include "VexaDevice.h"
 
 namespace {
 
-struct Sink {
-    std::vector<AlarmEventInfo> events;
-};
-
-void VEXA_CALL onEvent(void*, const void*, const void* event, uint32_t, void* user) {
-    static_cast<Sink*>(user)->events.push_back(*static_cast<const AlarmEventInfo*>(event));
-}
+using vtest::onEvent;
+using vtest::Sink;
 
 class OvixAlarm : public ::testing::Test {
 protected:
@@ -63,33 +59,16 @@ std::string alert(const std::string& body) {
 }
 
 TEST_F(OvixAlarm, EveryTableTypeIsSupportedAndNothingElse) {
-    const struct {
-        const char* type;
-        const char* description;
-    } cases[] = {
-        {"IO", "IO alarm"},
-        {"VMD", "VMD alarm"},
-        {"diskerror", "diskerror alarm"},
-        {"diskfull", "diskfull alarm"},
-        {"diskrecover", "diskrecover alarm"},
-        {"fielddetection", "fielddetection alarm"},
-        {"linedetection", "linedetection alarm"},
-        {"rapidMove", "rapidMove alarm"},
-        {"recordException", "recordException alarm"},
-        {"regionEntrance", "regionEntrance alarm"},
-        {"regionExiting", "regionExiting alarm"},
-        {"shelteralarm", "shelteralarm alarm"},
-        {"videoloss", "videoloss alarm"},
-        {"fireDetection", "fireDetection alarm"},
-        {"TMPA", "Temperature Measurement Precautionary Alarm"},
-        {"TMA", "Temperature Measurement Alarm"},
-        {"TDA", "Temperature Diff Alarm"},
-        {"PIR", "PIR Alarm"},
-        {"vmd", nullptr},
-        {"Io", nullptr},
-        {"TMPAs", nullptr},
-        {"", nullptr},
-        {"facedetection", nullptr},
+    const struct { const char* type; const char* description; } cases[] = {
+        {"IO", "IO alarm"}, {"VMD", "VMD alarm"}, {"diskerror", "diskerror alarm"}, {"diskfull", "diskfull alarm"},
+        {"diskrecover", "diskrecover alarm"}, {"fielddetection", "fielddetection alarm"},
+        {"linedetection", "linedetection alarm"}, {"rapidMove", "rapidMove alarm"},
+        {"recordException", "recordException alarm"}, {"regionEntrance", "regionEntrance alarm"},
+        {"regionExiting", "regionExiting alarm"}, {"shelteralarm", "shelteralarm alarm"},
+        {"videoloss", "videoloss alarm"}, {"fireDetection", "fireDetection alarm"},
+        {"TMPA", "Temperature Measurement Precautionary Alarm"}, {"TMA", "Temperature Measurement Alarm"},
+        {"TDA", "Temperature Diff Alarm"}, {"PIR", "PIR Alarm"},
+        {"vmd", nullptr}, {"Io", nullptr}, {"TMPAs", nullptr}, {"", nullptr}, {"facedetection", nullptr},
     };
     for (const auto& c : cases) {
         AlarmEventInfo info;
@@ -108,14 +87,7 @@ TEST_F(OvixAlarm, EveryTableTypeIsSupportedAndNothingElse) {
 }
 
 TEST_F(OvixAlarm, CommonFieldsOfTheXmlForm) {
-    const struct {
-        const char* name;
-        std::string body;
-        bool ok;
-        int channel, postCount;
-        unsigned active;
-        std::string device, type, channelName, time;
-    } cases[] = {
+    const struct { const char* name; std::string body; bool ok; int channel, postCount; unsigned active; std::string device, type, channelName, time; } cases[] = {
         {"VMD, channel 2, not active",
          "<eventType>VMD</eventType><channelID>2</channelID><eventState>inactive</eventState><deviceID>cam1</deviceID>",
          true, 2, 0, 0, "cam1", "VMD", "", ""},
@@ -155,14 +127,7 @@ TEST_F(OvixAlarm, CommonFieldsOfTheXmlForm) {
 }
 
 TEST_F(OvixAlarm, CommonFieldsOfTheJsonFormTakeOnlyTheirOwnTypes) {
-    const struct {
-        const char* name;
-        const char* text;
-        bool ok;
-        int channel, postCount;
-        unsigned active;
-        const char *device, *channelName;
-    } cases[] = {
+    const struct { const char* name; const char* text; bool ok; int channel, postCount; unsigned active; const char *device, *channelName; } cases[] = {
         {"all fields", R"({"eventType":"VMD","deviceID":"cam1","channelID":2,"channelName":"Gate","activePostCount":4,"eventState":"active","dateTime":"2024-01-01T00:00:00Z"})",
          true, 2, 4, 1, "cam1", "Gate"},
         {"channelID as a text", R"({"eventType":"VMD","deviceID":"cam1","channelID":"2"})", true, 0, 0, 0, "cam1", ""},
@@ -186,11 +151,7 @@ TEST_F(OvixAlarm, CommonFieldsOfTheJsonFormTakeOnlyTheirOwnTypes) {
 }
 
 TEST_F(OvixAlarm, XmlPayloadMembersKeepTheirOrderAndTypes) {
-    const struct {
-        const char* name;
-        std::string body;
-        std::string content;
-    } cases[] = {
+    const struct { const char* name; std::string body; std::string content; } cases[] = {
         {"URL and port", "<visibleLightURL>http://h/1.jpg</visibleLightURL><inputIOPortID>3</inputIOPortID>",
          R"("visibleLightURL":"http://h/1.jpg","inputIOPortID":3)"},
         {"document order does not matter",
@@ -333,10 +294,7 @@ TEST_F(OvixAlarm, RealisticFireDetectionAlarmReachesTheHostWhole) {
 }
 
 TEST_F(OvixAlarm, IllegalRegionListsAreLeftOutButTheEventStands) {
-    const struct {
-        const char* name;
-        std::string list;
-    } cases[] = {
+    const struct { const char* name; std::string list; } cases[] = {
         {"entry without regionID", "<DetectionRegionEntry><RegionCoordinatesList/></DetectionRegionEntry>"},
         {"second entry without regionID",
          "<DetectionRegionEntry><regionID>1</regionID></DetectionRegionEntry><DetectionRegionEntry/>"},
@@ -360,11 +318,7 @@ TEST_F(OvixAlarm, IllegalRegionListsAreLeftOutButTheEventStands) {
 }
 
 TEST_F(OvixAlarm, RegionListEdgeShapes) {
-    const struct {
-        const char* name;
-        std::string list;
-        std::string content;
-    } cases[] = {
+    const struct { const char* name; std::string list; std::string content; } cases[] = {
         {"empty list", "", R"("DetectionRegionList":[])"},
         {"entry without coordinates", "<DetectionRegionEntry><regionID>r</regionID></DetectionRegionEntry>",
          R"("DetectionRegionList":[{"RegionCoordinatesList":[],"regionID":"r"}])"},
@@ -401,11 +355,7 @@ TEST_F(OvixAlarm, OversizedContentStaysValidJsonWithinTheField) {
                            "</RegionCoordinates>";
         manyNumbers += "</RegionCoordinatesList></DetectionRegionEntry>";
     }
-    const struct {
-        const char* name;
-        std::string list;
-        size_t minEntries, maxEntries;
-    } cases[] = {
+    const struct { const char* name; std::string list; size_t minEntries, maxEntries; } cases[] = {
         {"long region texts are shortened, every entry kept", longTexts, 60, 60},
         {"numbers alone too many: trailing entries go", manyNumbers, 1, 399},
     };
@@ -427,12 +377,7 @@ TEST_F(OvixAlarm, OversizedContentStaysValidJsonWithinTheField) {
 }
 
 TEST_F(OvixAlarm, JsonPayloadMembersAndTheirTypes) {
-    const struct {
-        const char* name;
-        const char* text;
-        std::string content;
-        bool illegal;
-    } cases[] = {
+    const struct { const char* name; const char* text; std::string content; bool illegal; } cases[] = {
         {"all members in their order",
          R"({"eventType":"VMD","URLCertificationType":"basic","thermalURL":"t","visibleLightURL":"v","detectionPicturesNumber":3,"DetectionRegionList":[{"regionID":"1","x":[1,2]}],"inputIOPortID":5})",
          R"("DetectionRegionList":[{"regionID":"1","x":[1,2]}],"detectionPicturesNumber":3,"visibleLightURL":"v",)"
@@ -465,15 +410,8 @@ TEST_F(OvixAlarm, JsonRegionListOfManyFractionsIsCutToFit) {
 }
 
 TEST_F(OvixAlarm, DeliveryNeedsARegisteredDevice) {
-    const struct {
-        const char* name;
-        const char* device;
-        int result;
-        size_t events;
-    } cases[] = {
-        {"registered", "cam1", 0, 1},
-        {"not registered", "ghost", -1, 0},
-        {"empty identifier", "", -1, 0},
+    const struct { const char* name; const char* device; int result; size_t events; } cases[] = {
+        {"registered", "cam1", 0, 1}, {"not registered", "ghost", -1, 0}, {"empty identifier", "", -1, 0},
     };
     for (const auto& c : cases) {
         vtest::LogCapture log;

@@ -10,19 +10,15 @@
 
 #include "AlarmMsgMgr.h"
 #include "StorageAlarm.h"
+#include "EventSink.h"
 #include "TestSupport.h"
 #include "TimeConvert.h"
 #include "VexaDevice.h"
 
 namespace {
 
-struct Sink {
-    std::vector<AlarmEventInfo> events;
-};
-
-void VEXA_CALL onEvent(void*, const void*, const void* event, uint32_t, void* user) {
-    static_cast<Sink*>(user)->events.push_back(*static_cast<const AlarmEventInfo*>(event));
-}
+using vtest::onEvent;
+using vtest::Sink;
 
 std::string hdd(const std::string& status, const std::string& freeSpace) {
     std::string s = "<hdd><id>1</id><capacity>1000</capacity>";
@@ -63,15 +59,7 @@ protected:
 };
 
 TEST(StorageAnalysis, StateOfOneAnswer) {
-    const struct {
-        const char* name;
-        std::string answer;
-        bool raisedBefore;
-        bool loop;
-        vexa::StorageState state;
-        bool raisedAfter;
-        bool loopAsked;
-    } cases[] = {
+    const struct { const char* name; std::string answer; bool raisedBefore; bool loop; vexa::StorageState state; bool raisedAfter; bool loopAsked; } cases[] = {
         {"one disk ok with space", storage(hdd("ok", "500")), false, false, vexa::kStorageNormal, false, false},
         {"one disk ok and full", storage(hdd("ok", "0")), false, false, vexa::kStorageFull, true, true},
         {"full but loop recording", storage(hdd("ok", "0")), false, true, vexa::kStorageNormal, false, true},
@@ -117,10 +105,7 @@ TEST(StorageAnalysis, StateOfOneAnswer) {
 }
 
 TEST(StorageAnalysis, LoopEnableAnswer) {
-    const struct {
-        std::string answer;
-        bool enabled;
-    } cases[] = {
+    const struct { std::string answer; bool enabled; } cases[] = {
         {kLoopOn, true},
         {kLoopOff, false},
         {"<storageExtension><LoopEnable>TRUE</LoopEnable></storageExtension>", false},
@@ -135,12 +120,7 @@ TEST(StorageAnalysis, LoopEnableAnswer) {
 }
 
 TEST_F(StorageAlarm, FullThenRecoveryThenNothing) {
-    const struct {
-        const char* name;
-        std::string answer;
-        const std::string* extension;
-        std::string reported;
-    } steps[] = {
+    const struct { const char* name; std::string answer; const std::string* extension; std::string reported; } steps[] = {
         {"full", storage(hdd("ok", "0")), &kLoopOff, "diskfull"},
         {"still full is reported again", storage(hdd("ok", "0")), &kLoopOff, "diskfull"},
         {"malformed answer changes nothing", "<storage>", &kLoopOff, ""},
@@ -169,14 +149,8 @@ TEST_F(StorageAlarm, WithoutASessionNothingIsReportedAndTheFlagStays) {
 }
 
 TEST_F(StorageAlarm, AlarmDocumentLayout) {
-    const char* const tz = getenv("TZ");
-    const std::string oldTz = tz ? tz : "";
-    setenv("TZ", "XXX-5:30", 1);
-    tzset();
-    const struct {
-        int state;
-        const char* type;
-    } cases[] = {{2, "diskerror"}, {3, "diskfull"}, {4, "diskrecover"}, {1, nullptr}, {0, nullptr}, {5, nullptr},
+    vtest::TzScope tz("XXX-5:30");
+    const struct { int state; const char* type; } cases[] = {{2, "diskerror"}, {3, "diskfull"}, {4, "diskrecover"}, {1, nullptr}, {0, nullptr}, {5, nullptr},
                  {-1, nullptr}};
     for (const auto& c : cases) {
         const std::string doc = buildHddAlarm(*dev, c.state);
@@ -208,11 +182,6 @@ TEST_F(StorageAlarm, AlarmDocumentLayout) {
         EXPECT_EQ(texts[5], "nvr3");
         EXPECT_EQ(texts[6], "");
     }
-    if (tz)
-        setenv("TZ", oldTz.c_str(), 1);
-    else
-        unsetenv("TZ");
-    tzset();
 }
 
 TEST_F(StorageAlarm, ReportedDocumentBecomesAHostEvent) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "AlarmMsgMgr.h"
+#include "EventSink.h"
 #include "TestSupport.h"
 #include "VexaDevice.h"
 #include "ZornaAlarm.h"
@@ -16,36 +17,10 @@
 
 namespace {
 
-struct Sink {
-    std::vector<AlarmEventInfo> events;
-};
+using vtest::onEvent;
+using vtest::Sink;
 
-void VEXA_CALL onEvent(void*, const void*, const void* event, uint32_t, void* user) {
-    static_cast<Sink*>(user)->events.push_back(*static_cast<const AlarmEventInfo*>(event));
-}
-
-// Sets the machine's zone for one test.
-class ScopedTz {
-public:
-    explicit ScopedTz(const char* tz) {
-        const char* old = getenv("TZ");
-        m_had = old != nullptr;
-        if (old) m_old = old;
-        setenv("TZ", tz, 1);
-        tzset();
-    }
-    ~ScopedTz() {
-        if (m_had)
-            setenv("TZ", m_old.c_str(), 1);
-        else
-            unsetenv("TZ");
-        tzset();
-    }
-
-private:
-    bool m_had = false;
-    std::string m_old;
-};
+using vtest::TzScope;
 
 class ZornaAlarm : public ::testing::Test {
 protected:
@@ -78,14 +53,7 @@ TEST_F(ZornaAlarm, EventTableByType) {
     const std::string common =
         "<DeviceID>dvr7</DeviceID><Action>START</Action><TimeZoneIdx>15</TimeZoneIdx><Time>2024-03-05 06:07:08</Time>"
         "<VideoChannel>4</VideoChannel><AlarmInChannel>3</AlarmInChannel><DiskNumber>2</DiskNumber>";
-    const struct {
-        const char* type;
-        bool event;
-        uint32_t code;
-        int channel;
-        const char* content;
-        std::string line;
-    } cases[] = {
+    const struct { const char* type; bool event; uint32_t code; int channel; const char* content; std::string line; } cases[] = {
         {"0", true, 0x10202, 1, "", "CAldonDeviceObject OnAlarmReq EVENT_TYPE_DEV_HDD_FULL, dvr7, disk no is 2\n"},
         {"1", true, 0x10206, 1, "", "CAldonDeviceObject OnAlarmReq EVENT_TYPE_DEV_HDD_ERROR, dvr7, 2\n"},
         {"5", true, 0x20101, 4, "", "CAldonDeviceObject OnAlarmReq EVENT_TYPE_VIDEO_LOST, dvr7\n"},
@@ -148,13 +116,8 @@ TEST_F(ZornaAlarm, ActionOtherThanStopIsActive) {
 }
 
 TEST_F(ZornaAlarm, TimesInTheZoneOfTheAlarm) {
-    ScopedTz tz("XXX-3");  // the machine at UTC+03:00
-    const struct {
-        const char* name;
-        std::string time, zone;
-        std::vector<int32_t> block;
-        const char* jsonTime;
-    } cases[] = {
+    TzScope tz("XXX-3");  // the machine at UTC+03:00
+    const struct { const char* name; std::string time, zone; std::vector<int32_t> block; const char* jsonTime; } cases[] = {
         {"zone 28", "2024-03-05 06:07:08", "28", {0, 8, 7, 6, 5, 3, 2024, 0, 0, 28800}, "2024-03-05T06:07:08+08:00"},
         {"zone 1", "2024-12-31 23:59:59", "1", {0, 59, 59, 23, 31, 12, 2024, 0, 0, -43200},
          "2024-12-31T23:59:59-12:00"},
@@ -183,11 +146,7 @@ TEST_F(ZornaAlarm, TimesInTheZoneOfTheAlarm) {
 }
 
 TEST_F(ZornaAlarm, FailuresAreLoggedAndSendNothing) {
-    const struct {
-        const char* name;
-        std::string text;
-        std::string line;
-    } cases[] = {
+    const struct { const char* name; std::string text; std::string line; } cases[] = {
         {"no Params", "<ZORNAMessage><CommandType>REQUEST</CommandType><Command>ALARM</Command></ZORNAMessage>",
          "5 VEXA_DEV [CAlarmMsgMgr::ProcFERROAlarmReq("},
         {"Params only deeper down",

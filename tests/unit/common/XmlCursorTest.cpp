@@ -489,21 +489,10 @@ TEST(XmlCursorContent, InnerMarkupByPosition) {
 // ---- numbers ----
 
 TEST(DecimalValue, ReadsLikeAtoiWithoutOverflow) {
-    const struct {
-        const char* text;
-        int32_t value;
-    } cases[] = {{"42", 42},
-                 {"  -7x", -7},
-                 {"+3", 3},
-                 {"\n\t12", 12},
-                 {"abc", 0},
-                 {"", 0},
-                 {"- 1", 0},
-                 {"2147483647", INT32_MAX},
-                 {"-2147483648", INT32_MIN},
-                 {"2147483648", INT32_MAX},
-                 {"99999999999999999999999", INT32_MAX},
-                 {"-99999999999999999999999", INT32_MIN}};
+    const struct { const char* text; int32_t value; } cases[] = {
+        {"42", 42}, {"  -7x", -7}, {"+3", 3}, {"\n\t12", 12}, {"abc", 0}, {"", 0}, {"- 1", 0}, {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN}, {"2147483648", INT32_MAX}, {"99999999999999999999999", INT32_MAX},
+        {"-99999999999999999999999", INT32_MIN}};
     for (const auto& c : cases) EXPECT_EQ(vexa::decimalValue(c.text), c.value) << c.text;
 }
 

@@ -9,113 +9,72 @@ namespace {
 
 constexpr uint32_t kBad = 0x60000001, kInvalidContent = 0x4000000a;
 
+const std::string kCtl = "/OVIX/SecurityCP/control/";
+
 TEST(SecurityControl, SubSystemFromUri) {
-    const struct {
-        const char* uri;
-        uint32_t rc;
-        const char* identifier;  // "" when nothing may be sent
-        const char* body;
-    } cases[] = {
-        {"/OVIX/SecurityCP/control/arm/0xffffffff?format=json&ways=stay", 0, "CtrlSubSystemArmList",
-         R"({"armType":"stay","operationMode":"all"})"},
-        {"/OVIX/SecurityCP/control/disarm/2?format=json", 0, "CtrlSubSystemDisarmList",
-         R"({"operationMode":"assigned","subSystemIDList":[2]})"},
-        {"/OVIX/SecurityCP/control/clearAlarm/7?format=json&ways=x", 0, "CtrlSubSystemClearAlarmList",
-         R"({"operationMode":"assigned","subSystemIDList":[7]})"},
-        {"/OVIX/SecurityCP/control/arm/1?format=json", 0, "CtrlSubSystemArmList",
-         R"({"armType":"","operationMode":"assigned","subSystemIDList":[1]})"},
-        {"/OVIX/SecurityCP/control/arm/1?format=json&always=1", 0, "CtrlSubSystemArmList",
-         R"({"armType":"","operationMode":"assigned","subSystemIDList":[1]})"},
-        {"/OVIX/SecurityCP/control/arm/4?ways= away &format=json", 0, "CtrlSubSystemArmList",
-         R"({"armType":"away","operationMode":"assigned","subSystemIDList":[4]})"},
+    const char *kArm = "CtrlSubSystemArmList", *kDisarm = "CtrlSubSystemDisarmList";
+    const struct { const char* uri; uint32_t rc; const char* identifier; const char* body; } cases[] = {  // "": none sent
+        {"arm/0xffffffff?format=json&ways=stay", 0, kArm, R"({"armType":"stay","operationMode":"all"})"},
+        {"disarm/2?format=json", 0, kDisarm, R"({"operationMode":"assigned","subSystemIDList":[2]})"},
+        {"clearAlarm/7?format=json&ways=x", 0, "CtrlSubSystemClearAlarmList", R"({"operationMode":"assigned","subSystemIDList":[7]})"},
+        {"arm/1?format=json&always=1", 0, kArm, R"({"armType":"","operationMode":"assigned","subSystemIDList":[1]})"},
+        {"arm/4?ways= away &format=json", 0, kArm, R"({"armType":"away","operationMode":"assigned","subSystemIDList":[4]})"},
         // The query cannot redirect the command to all subsystems or to another control.
-        {"/OVIX/SecurityCP/control/disarm/2?format=json&x=/0xffffffff", 0, "CtrlSubSystemDisarmList",
-         R"({"operationMode":"assigned","subSystemIDList":[2]})"},
-        {"/OVIX/SecurityCP/control/disarm/2?format=json&x=/OVIX/SecurityCP/control/arm/5", 0,
-         "CtrlSubSystemDisarmList", R"({"operationMode":"assigned","subSystemIDList":[2]})"},
+        {"disarm/2?format=json&x=/0xffffffff", 0, kDisarm, R"({"operationMode":"assigned","subSystemIDList":[2]})"},
+        {"disarm/2?format=json&x=/OVIX/SecurityCP/control/arm/5", 0, kDisarm, R"({"operationMode":"assigned","subSystemIDList":[2]})"},
         // Not a decimal subsystem number: nothing is sent.
-        {"/OVIX/SecurityCP/control/arm/abc?format=json", kBad, "", ""},
-        {"/OVIX/SecurityCP/control/arm/?format=json", kBad, "", ""},
-        {"/OVIX/SecurityCP/control/arm/1x?format=json", kBad, "", ""},
-        {"/OVIX/SecurityCP/control/arm/-1?format=json", kBad, "", ""},
-        {"/OVIX/SecurityCP/control/arm/99999999999?format=json", kBad, "", ""},
-        {"/OVIX/SecurityCP/control/arm/0XFFFFFFFF?format=json", kBad, "", ""},
-        {"/OVIX/SecurityCP/control/arm/0xffffffff0?format=json", kBad, "", ""},
+        {"arm/abc?format=json", kBad, "", ""}, {"arm/?format=json", kBad, "", ""}, {"arm/1x?format=json", kBad, "", ""},
+        {"arm/-1?format=json", kBad, "", ""}, {"arm/99999999999?format=json", kBad, "", ""},
+        {"arm/0XFFFFFFFF?format=json", kBad, "", ""}, {"arm/0xffffffff0?format=json", kBad, "", ""},
     };
     for (const auto& c : cases) {
         FakeChannel ch;
         std::string rsp;
-        EXPECT_EQ(setSubSystem(ch, rsp, c.uri), c.rc) << c.uri;
-        if (!*c.identifier) {
-            EXPECT_TRUE(ch.sent.empty()) << c.uri;
-            continue;
-        }
-        ASSERT_EQ(ch.sent.size(), 1u) << c.uri;
-        const ModelCommand& m = ch.sent[0];
-        EXPECT_EQ(m.kind, 3u);
-        EXPECT_EQ(m.domain, "AlarmSubSystemMgr");
-        EXPECT_EQ(m.identifier, c.identifier) << c.uri;
-        EXPECT_EQ(m.body, c.body) << c.uri;
+        EXPECT_EQ(setSubSystem(ch, rsp, kCtl + c.uri), c.rc) << c.uri;
+        ASSERT_EQ(ch.sent.size(), *c.identifier ? 1u : 0u) << c.uri;
+        if (ch.sent.empty()) continue;
+        EXPECT_EQ(ch.sent[0].kind, 3u);
+        EXPECT_EQ(ch.sent[0].domain, "AlarmSubSystemMgr");
+        EXPECT_EQ(ch.sent[0].identifier, c.identifier) << c.uri;
+        EXPECT_EQ(ch.sent[0].body, c.body) << c.uri;
     }
 }
 
 TEST(SecurityControl, ControlAnswerReachesHostOnlyWhileArming) {
-    const struct {
-        uint32_t rc;
-        const char* answer;
-        const char* response;
-    } cases[] = {
+    const struct { uint32_t rc; const char *answer, *response; } cases[] = {
         {0, R"({"armMode":"process","left":30})", R"({"armMode":"process","left":30})"},
-        {0, R"({"armMode":"done"})", ""},
-        {0, R"({"armMode":1})", ""},
-        {0, "not json", ""},
-        {0, "[]", ""},
+        {0, R"({"armMode":"done"})", ""}, {0, R"({"armMode":1})", ""}, {0, "not json", ""}, {0, "[]", ""},
         {0x4000a2fa, R"({"status":400,"code":"0x01400015"})", ""},  // failure: never the raw answer
     };
     for (const auto& c : cases) {
-        FakeChannel ch;
-        ch.script(c.rc, c.answer);
-        std::string rsp = "stale";
-        EXPECT_EQ(setSubSystem(ch, rsp, "/OVIX/SecurityCP/control/arm/1?format=json"), c.rc);
-        EXPECT_EQ(rsp, c.response) << c.answer;
-        FakeChannel ch2;
-        ch2.script(c.rc, c.answer);
-        rsp = "stale";
-        EXPECT_EQ(setSubSystemList(ch2, rsp, "/OVIX/SecurityCP/control/arm?format=json",
-                                   R"({"SubSysList":[{"SubSys":{"id":1}}]})"),
-                  c.rc);
-        EXPECT_EQ(rsp, c.response) << c.answer;
+        for (bool list : {false, true}) {
+            FakeChannel ch;
+            ch.script(c.rc, c.answer);
+            std::string rsp = "stale";
+            EXPECT_EQ(list ? setSubSystemList(ch, rsp, kCtl + "arm?format=json", R"({"SubSysList":[{"SubSys":{"id":1}}]})")
+                           : setSubSystem(ch, rsp, kCtl + "arm/1?format=json"),
+                      c.rc);
+            EXPECT_EQ(rsp, c.response) << c.answer << list;
+        }
     }
 }
 
 TEST(SecurityControl, SubSystemListBody) {
     const char* twoWithLaterType = R"({"SubSysList":[{"SubSys":{"id":1}},{"SubSys":{"id":2,"armType":"stay"}},)"
                                    R"({"SubSys":{"id":3,"armType":"away"}}]})";
-    const struct {
-        const char* uri;
-        const char* body;
-        uint32_t rc;
-        const char* identifier;
-        const char* sent;
-    } cases[] = {
-        {"/OVIX/SecurityCP/control/arm?format=json", twoWithLaterType, 0, "CtrlSubSystemArmList",
-         R"({"armType":"stay","operationMode":"assigned","subSystemIDList":[1,2,3]})"},
-        {"/OVIX/SecurityCP/control/disarm?format=json", twoWithLaterType, 0, "CtrlSubSystemDisarmList",
-         R"({"operationMode":"assigned","subSystemIDList":[1,2,3]})"},
-        {"/OVIX/SecurityCP/control/clearAlarm?format=json", R"({"SubSysList":[]})", 0, "CtrlSubSystemClearAlarmList",
-         R"({"operationMode":"assigned"})"},
-        {"/OVIX/SecurityCP/control/arm?format=json",
-         R"({"SubSysList":[1,"x",{"SubSys":"x"},{"SubSys":{"id":"3","armType":5}},{"SubSys":{"id":4.5}},{"SubSys":{"id":4}}]})",
+    const struct { const char *uri, *body; uint32_t rc; const char *identifier, *sent; } cases[] = {
+        {"arm", twoWithLaterType, 0, "CtrlSubSystemArmList", R"({"armType":"stay","operationMode":"assigned","subSystemIDList":[1,2,3]})"},
+        {"disarm", twoWithLaterType, 0, "CtrlSubSystemDisarmList", R"({"operationMode":"assigned","subSystemIDList":[1,2,3]})"},
+        {"clearAlarm", R"({"SubSysList":[]})", 0, "CtrlSubSystemClearAlarmList", R"({"operationMode":"assigned"})"},
+        {"arm", R"({"SubSysList":[1,"x",{"SubSys":"x"},{"SubSys":{"id":"3","armType":5}},{"SubSys":{"id":4.5}},{"SubSys":{"id":4}}]})",
          0, "CtrlSubSystemArmList", R"({"operationMode":"assigned","subSystemIDList":[4]})"},
-        {"/OVIX/SecurityCP/control/arm?format=json", "not json", kInvalidContent, "", ""},
-        {"/OVIX/SecurityCP/control/arm?format=json", "[]", kBad, "", ""},
-        {"/OVIX/SecurityCP/control/arm?format=json", R"({"SubSysList":{}})", kBad, "", ""},
-        {"/OVIX/SecurityCP/control/arm?format=json", R"({"subSysList":[]})", kBad, "", ""},
+        {"arm", "not json", kInvalidContent, "", ""}, {"arm", "[]", kBad, "", ""},
+        {"arm", R"({"SubSysList":{}})", kBad, "", ""}, {"arm", R"({"subSysList":[]})", kBad, "", ""},
     };
     for (const auto& c : cases) {
         FakeChannel ch;
         std::string rsp;
-        EXPECT_EQ(setSubSystemList(ch, rsp, c.uri, c.body), c.rc) << c.body;
+        EXPECT_EQ(setSubSystemList(ch, rsp, kCtl + c.uri + "?format=json", c.body), c.rc) << c.body;
         ASSERT_EQ(ch.sent.size(), *c.identifier ? 1u : 0u) << c.body;
         if (ch.sent.empty()) continue;
         EXPECT_EQ(ch.sent[0].identifier, c.identifier);
@@ -124,12 +83,7 @@ TEST(SecurityControl, SubSystemListBody) {
 }
 
 TEST(SecurityControl, FaultArmConfirmSendsTheArrayOnly) {
-    const struct {
-        const char* body;
-        uint32_t deviceRc;
-        uint32_t rc;
-        const char* sent;
-    } cases[] = {
+    const struct { const char* body; uint32_t deviceRc, rc; const char* sent; } cases[] = {
         {R"({"SubSysList":[{"SubSys":{"id":1}}]})", 0, 0, R"([{"SubSys":{"id":1}}])"},
         {R"({"SubSysList":[{"SubSys":{"id":1}}]})", 0x40008000, 0x40008000, R"([{"SubSys":{"id":1}}])"},
         {"{", 0, kInvalidContent, nullptr},
@@ -154,11 +108,7 @@ std::string page(int num, int total, int firstId) {
     root["numOfMatches"] = num;
     root["totalMatches"] = total;
     Json::Value& list = root["matchResults"] = Json::Value(Json::arrayValue);
-    for (int i = 0; i < num; ++i) {
-        Json::Value m(Json::objectValue);
-        m["subSystemID"] = firstId + i;
-        list.append(m);
-    }
+    for (int i = 0; i < num; ++i) list[i]["subSystemID"] = firstId + i;
     return vexa::writeJson(root);
 }
 
@@ -212,11 +162,7 @@ TEST(SecurityControl, StatusSearchEndsWithoutProgress) {
 }
 
 TEST(SecurityControl, StatusSearchFailures) {
-    const struct {
-        uint32_t rc2;
-        const char* answer2;
-        uint32_t rc;
-    } cases[] = {{258, "", 258}, {0x4000a2ff, R"({"status":500})", 0x4000a2ff}, {0, "garbage", kBad}, {0, "[1]", kBad}};
+    const struct { uint32_t rc2; const char* answer2; uint32_t rc; } cases[] = {{258, "", 258}, {0x4000a2ff, R"({"status":500})", 0x4000a2ff}, {0, "garbage", kBad}, {0, "[1]", kBad}};
     for (const auto& c : cases) {
         FakeChannel ch;
         ch.script(0, page(8, 10, 1));
@@ -264,15 +210,7 @@ TEST(SecurityControl, ArmStatusSearch) {
 
 TEST(IntercomCapability, CommandsAndDocuments) {
     using Fn = uint32_t (*)(FakeChannel&, std::string&);
-    const struct {
-        Fn call;
-        const char* answer;
-        uint32_t kind;
-        const char* domain;
-        const char* identifier;
-        const char* sent;
-        const char* response;
-    } cases[] = {
+    const struct { Fn call; const char* answer; uint32_t kind; const char *domain, *identifier, *sent, *response; } cases[] = {
         {[](FakeChannel& c, std::string& r) { return getHostIntercomParam(c, r); },
          R"({"enabled":true,"callerType":"host","linkageSirens":[1],"SIPCfg":"x","extra":1})", 1, "AlarmSystemMgr",
          "HostIntercomParam", "", R"({"HostIntercomParam":{"callerType":"host","enabled":true,"linkageSirens":[1]}})"},
