@@ -77,6 +77,7 @@ TEST(DevsimProgram, RunsAsAskedAndReports) {
              }
              EXPECT_EQ(r.summary["devices"].asUInt(), 3u);
              EXPECT_EQ(r.summary["logins"].asUInt(), 3u);
+             gw.waitFrame("logout", 3);  // the gateway side may read the last one after the program exits
              EXPECT_EQ(gw.count("logout"), 3u);
          }},
         {"wrongKey", "--key secret --wrong-key --duration 2", 0,
@@ -93,6 +94,7 @@ TEST(DevsimProgram, RunsAsAskedAndReports) {
          }},
         {"malformed", "--key secret --malformed notype --duration 2", 0,
          [](const ProgramRun& r, fakegw::Gateway& gw) {
+             gw.waitFrame("_badFrame", 1);
              EXPECT_EQ(gw.count("_badFrame"), 1u);
              EXPECT_EQ(statesOf(r, "dev1").back(), "Closed");
          }},
