@@ -7,6 +7,8 @@
 
 namespace {
 
+const char kList[] = "list";
+
 void drain(vexawire::FrameDecoder& d) {
     Json::Value m;
     std::string why;
@@ -18,7 +20,7 @@ void drain(vexawire::FrameDecoder& d) {
         (void)vexawire::getInt(m, "protocolVersion");
         (void)vexawire::getBool(m, "header");
         (void)vexawire::getString(m["alarmServer"], "address");
-        const Json::Value* list = m.find("list", "list" + 4);
+        const Json::Value* list = m.find(kList, kList + sizeof kList - 1);
         if (list && list->isArray())
             for (const auto& e : *list) (void)e.isString();
     }
