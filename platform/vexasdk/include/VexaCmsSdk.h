@@ -1,4 +1,6 @@
 // VEXACMS: command-side device-access library (registration, keep-alive, commands, media).
+// Before login a frame is limited to 16384 bytes and at most 1024 connections (option 20) may
+// wait to log in; the live sessions it records let VEXAAMS bind alarm connections to them.
 #ifndef VEXA_CMS_SDK_H
 #define VEXA_CMS_SDK_H
 
@@ -26,6 +28,7 @@ enum {
     VEXA_CMS_SEND_RECV_PARAM = 1,
     VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK = 3,
     VEXA_CMS_EXCEPTION_CALLBACK = 9,
+    VEXA_CMS_MAX_PENDING_LOGINS = VEXA_SDK_MAX_PENDING_LOGINS,  // 20: see VexaSdkCommon.h
 };
 
 // Configuration types of VEXA_CMS_ConfigDev.
@@ -151,13 +154,21 @@ typedef struct VEXA_CMS_EXCEPTION_PARAM {
     uint8_t byRes[128];
 } VEXA_CMS_EXCEPTION_PARAM;
 
-// Option 1: send/receive time-outs, 128 bytes (first word: time-out in ms).
+// Option 1: one of the two time-outs, 128 bytes. The receive time-out is how long a synchronous
+// call (pass-through, GetDevConfig) waits for its answer; the send time-out is kept apart and
+// never lengthens or shortens that wait. dwKind 1 sets the receive time-out, 2 the send one;
+// with dwKind 0 the first option-1 call after Init sets the receive time-out and later calls the
+// send time-out (the order in which start-up sets them). dwTimeOut 0 means 30000 ms.
+enum { VEXA_CMS_TIMEOUT_BY_ORDER = 0, VEXA_CMS_TIMEOUT_RECV = 1, VEXA_CMS_TIMEOUT_SEND = 2 };
 typedef struct VEXA_CMS_SEND_RECV_PARAM_T {
-    uint32_t dwTimeOut;
-    uint8_t byRes[124];
+    uint32_t dwTimeOut;             // ms
+    uint32_t dwKind;
+    uint8_t byRes[120];
 } VEXA_CMS_SEND_RECV_PARAM_T;
 
-// Asynchronous answer (argument of the asynchronous-answer callback).
+// Asynchronous answer (argument of the asynchronous-answer callback). dwErrorNo is 0 only when
+// the device answered "error": 0; otherwise a library code: VEXA_SDK_ERR_DEVICE (the device
+// reported an error), VEXA_SDK_ERR_MALFORMED (no integer "error"), VEXA_SDK_ERR_GONE.
 typedef struct VEXA_CMS_ASYNC_ANSWER {
     int32_t lUserHandle;
     uint32_t dwAsyncHandle;
@@ -227,7 +238,7 @@ typedef struct VEXA_CMS_PASSTHROUGH {
     char* pOutput;
     uint32_t dwOutputSize;          // in: capacity; out: answer length
     uint8_t byRes3[4];
-    uint32_t dwSendTimeOut;         // ms
+    uint32_t dwSendTimeOut;         // ms; the answer is awaited for the receive time-out (option 1)
     uint8_t byRes4[28];
 } VEXA_CMS_PASSTHROUGH;
 
@@ -257,7 +268,10 @@ VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OVIXPassThrough(int32_t userHandle
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetDevConfig(int32_t userHandle, uint32_t command, void* record,
                                                           uint32_t recordLen);
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSevrSessionId(char* buffer, uint32_t size);
+// Last error of this thread. A device's non-zero "error" gives VEXA_SDK_ERR_DEVICE, an answer
+// without an integer "error" VEXA_SDK_ERR_MALFORMED.
 VEXA_SDK_API uint32_t VEXA_SDK_CALL VEXA_CMS_GetLastError(void);
+VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSDKStats(VEXA_SDK_STATS* stats);
 // Port actually bound by a listen handle (useful when port 0 was given); 0 when unknown.
 VEXA_SDK_API uint16_t VEXA_SDK_CALL VEXA_CMS_GetListenPort(int32_t handle);
 
@@ -302,6 +316,7 @@ VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_TOPIC_PARAM, dwTopicLen) == 8, "");
 VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_EXCEPTION) == 12, "");
 VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_EXCEPTION_PARAM) == 144, "");
 VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_SEND_RECV_PARAM_T) == 128, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_SEND_RECV_PARAM_T, dwKind) == 4, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_ASYNC_ANSWER, pData) == 16, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_ASYNC_ANSWER, dwDataLen) == 24, "");
 VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_LIST_ENTRY) == 376, "");

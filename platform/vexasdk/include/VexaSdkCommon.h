@@ -33,6 +33,21 @@ typedef int32_t VEXA_BOOL;
 #define VEXA_SDK_ERR_BUFFER 8u         // answer larger than the caller's buffer
 #define VEXA_SDK_ERR_WOULD_BLOCK 9u    // synchronous call made on a library thread
 #define VEXA_SDK_ERR_GONE 10u          // session ended while waiting
+#define VEXA_SDK_ERR_MALFORMED 11u     // answer without an integer "error" (or one the library cannot take)
+
+// Counters of one library (VEXA_CMS_GetSDKStats / VEXA_AMS_GetSDKStats), 64 bytes.
+typedef struct VEXA_SDK_STATS {
+    uint32_t dwPendingLogins;       // connections accepted, not yet logged in / past alarmHello
+    uint32_t dwMaxPendingLogins;    // the cap in force (option 20)
+    uint64_t qwRefusedConnections;  // connections closed at once because the cap was reached
+    uint8_t byRes[48];
+} VEXA_SDK_STATS;
+
+// Option 20 of VEXA_CMS_SetSDKLocalCfg / VEXA_AMS_SetSDKLocalCfg: the value points to a uint32_t,
+// the most connections that may wait to log in at once (0: the default, 1024). A connection
+// accepted beyond it is closed at once and counted.
+#define VEXA_SDK_MAX_PENDING_LOGINS 20u
+#define VEXA_SDK_DEFAULT_MAX_PENDING_LOGINS 1024u
 
 // Session-key record (VEXA_CMS_SetDeviceSessionKey / VEXA_AMS_SetDeviceSessionKey), 480 bytes.
 typedef struct VEXA_DEV_SESSION_KEY {
@@ -76,6 +91,8 @@ typedef struct VEXA_ALARM_STRUCT {
 } VEXA_ALARM_STRUCT;
 
 #ifdef __cplusplus
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_SDK_STATS) == 64, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_SDK_STATS, qwRefusedConnections) == 8, "");
 VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_DEV_SESSION_KEY) == 480, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_DEV_SESSION_KEY, szSessionKey) == 256, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_DEV_SESSION_KEY, szCompanion) == 320, "");

@@ -10,6 +10,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -214,6 +215,13 @@ protected:
         return ack.isMember("userHandle") ? ack["userHandle"].asInt() : -1;
     }
 
+    static void setTimeOut(uint32_t kind, uint32_t ms) {
+        VEXA_CMS_SEND_RECV_PARAM_T t{};
+        t.dwTimeOut = ms;
+        t.dwKind = kind;
+        ASSERT_TRUE(VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_SEND_RECV_PARAM, &t));
+    }
+
     bool heartbeatWorks(TestClient& c) {
         c.send(frame("heartbeat"));
         return !c.expect("heartbeatAck").isNull();
@@ -391,6 +399,12 @@ TEST_F(CmsTest, BadInputClosesOnlyThatConnection) {
          vexawire::encodeFrame(msg("hello", {{"deviceId", std::string(300, 'a')}, {"protocolVersion", 2}})), false, true},
         {"heartbeat before login", vexawire::encodeFrame(frame("heartbeat")), false, true},
         {"auth before hello", vexawire::encodeFrame(frame("auth")), false, true},
+        {"NUL after the object", body(std::string("{\"type\":\"hello\"}\0", 17)), false, false},
+        {"NUL inside a text", body(std::string("{\"type\":\"he\0llo\"}", 18)), false, false},
+        {"comment after the object", body("{\"type\":\"hello\"}/**/"), false, false},
+        {"comment inside", body("{/**/\"type\":\"hello\"}"), false, false},
+        {"second value", body("{\"type\":\"hello\"}{}"), false, false},
+        {"NUL after login", body(std::string("{\"type\":\"heartbeat\"}\0", 21)), true, false},
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.name);
@@ -408,10 +422,12 @@ TEST_F(CmsTest, BadInputClosesOnlyThatConnection) {
         EXPECT_TRUE(bad.waitClosed());
         EXPECT_TRUE(heartbeatWorks(good));
     }
-    // Only the session that broke mid-stream went off line.
-    ASSERT_TRUE(m_rec.waitFor([&] { return m_rec.exc.size() == 1; }));
+    // Only the sessions that broke mid-stream went off line.
+    size_t broken = 0;
+    for (const auto& tc : cases) broken += tc.afterLogin;
+    ASSERT_TRUE(m_rec.waitFor([&] { return m_rec.exc.size() == broken; }));
     std::lock_guard<std::mutex> lk(m_rec.mu);
-    EXPECT_EQ(m_rec.countType(VEXA_CMS_DEV_OFF), 1u);
+    EXPECT_EQ(m_rec.countType(VEXA_CMS_DEV_OFF), broken);
     EXPECT_EQ(m_rec.countType(VEXA_CMS_DEV_OFF, hGood), 0u);
     EXPECT_EQ(m_rec.exc[0].dwType, 2u);
 }
@@ -474,7 +490,7 @@ TEST_F(CmsTest, AsyncAnswersAreRoutedBySeq) {
     EXPECT_EQ(std::make_pair(a[1].seq, a[1].dataType), std::make_pair(r2.dwAsyncHandle, 7u));
     EXPECT_EQ(a[1].list, (std::vector<std::string>{"x", "<null>", "z"}));
     EXPECT_EQ(std::make_tuple(a[2].seq, a[2].dataType, a[2].error, a[2].text),
-              std::make_tuple(r1.dwAsyncHandle, 0u, 5u, std::string("denied")));
+              std::make_tuple(r1.dwAsyncHandle, 0u, VEXA_SDK_ERR_DEVICE, std::string("denied")));
     for (auto& e : a) EXPECT_EQ(e.handle, h);
 }
 
@@ -513,6 +529,7 @@ TEST_F(CmsTest, PassThroughOutcomes) {
     TestClient c;
     const int32_t h = login(c, "dev-ovix");
     ASSERT_GE(h, 0);
+    setTimeOut(VEXA_CMS_TIMEOUT_RECV, 1000);
     const struct { const char* name; bool answer; uint32_t error; std::string body; uint32_t outSize; bool ok;
                    uint32_t lastError; } cases[] = {
         {"success", true, 0, "<ok/>", 64, true, VEXA_SDK_ERR_NONE},
@@ -525,7 +542,7 @@ TEST_F(CmsTest, PassThroughOutcomes) {
         SCOPED_TRACE(tc.name);
         std::vector<char> out(tc.outSize + 1, '#');
         VEXA_CMS_PASSTHROUGH p = passThrough("PUT /OVIX/System/time", "<Time/>", out.data(), tc.outSize);
-        p.dwSendTimeOut = tc.answer ? 20000 : 300;
+        p.dwSendTimeOut = 1;  // not the wait: that is the receive time-out
         auto fut = callAsync([&] { return VEXA_CMS_OVIXPassThrough(h, &p); });
         Json::Value q = c.expect("ovix");
         EXPECT_EQ(q["request"].asString(), "PUT /OVIX/System/time");
@@ -604,6 +621,88 @@ TEST(CmsApi, ParameterAndLifecycleErrors) {
     EXPECT_EQ(VEXA_CMS_GetLastError(), VEXA_SDK_ERR_NO_SESSION);
     EXPECT_TRUE(VEXA_CMS_Fini());
     EXPECT_TRUE(VEXA_CMS_Fini());
+}
+
+// Only an integer "error" of 0 is success; a device's number never becomes the library's result.
+TEST_F(CmsTest, AnswerErrorSemantics) {
+    TestClient c;
+    const int32_t h = login(c, "dev-err");
+    ASSERT_GE(h, 0);
+    setTimeOut(VEXA_CMS_TIMEOUT_RECV, 5000);
+    const Json::Value absent = Json::Value("<absent>");
+    const struct { const char* name; Json::Value error; uint32_t expect; } errors[] = {
+        {"zero", 0, VEXA_SDK_ERR_NONE},
+        {"one", 1, VEXA_SDK_ERR_DEVICE},
+        {"five", 5, VEXA_SDK_ERR_DEVICE},
+        {"negative", -1, VEXA_SDK_ERR_DEVICE},
+        {"2^32", Json::UInt64(1) << 32, VEXA_SDK_ERR_DEVICE},
+        {"missing", absent, VEXA_SDK_ERR_MALFORMED},
+        {"text zero", "0", VEXA_SDK_ERR_MALFORMED},
+        {"real zero", 0.0, VEXA_SDK_ERR_MALFORMED},
+        {"null", Json::Value(), VEXA_SDK_ERR_MALFORMED},
+        {"bool", false, VEXA_SDK_ERR_MALFORMED},
+    };
+    // Sends one request of `kind`, answers it with `error` and returns the library's verdict.
+    auto exchange = [&](const std::string& kind, const Json::Value& error) -> uint32_t {
+        Json::Value ans = frame((kind + "Answer").c_str());
+        if (!(error == absent)) ans["error"] = error;
+        if (kind == "config" || kind == "ferro") {
+            auto r = configReq("x");
+            VEXA_CMS_FERRO_REQ f{};
+            f.pCommand = "CMD", f.dwCommandLen = 3;
+            const bool model = kind == "config";
+            EXPECT_TRUE(VEXA_CMS_ConfigDev(h, 0, model ? static_cast<void*>(&r) : &f, model ? 0 : 1));
+            ans["seq"] = c.expect(kind)["seq"];
+            ans["data"] = "d";
+            c.send(ans);
+            EXPECT_TRUE(m_rec.waitFor([&] { return !m_rec.async.empty(); }));
+            std::lock_guard<std::mutex> lk(m_rec.mu);
+            const uint32_t e = m_rec.async.empty() ? 99 : m_rec.async[0].error;
+            m_rec.async.clear();
+            return e;
+        }
+        char out[64];
+        VEXA_CMS_PASSTHROUGH p = passThrough("GET /x", nullptr, out, sizeof out);
+        VEXA_CMS_TALK_PARAM t{};
+        auto fut = callAsync([&] {
+            return kind == "ovix" ? VEXA_CMS_OVIXPassThrough(h, &p) : VEXA_CMS_GetDevConfig(h, 1, &t, sizeof t);
+        });
+        ans["seq"] = c.expect(kind)["seq"];
+        c.send(ans);
+        const auto res = fut.get();
+        EXPECT_EQ(res.first != 0, res.second == VEXA_SDK_ERR_NONE);
+        return res.second;
+    };
+    for (const auto& e : errors)
+        for (const char* kind : {"config", "ferro", "ovix", "getConfig"}) {
+            SCOPED_TRACE(std::string(kind) + " / " + e.name);
+            EXPECT_EQ(exchange(kind, e.error), e.expect);
+        }
+}
+
+// Start-up sets option 1 twice: first the receive time-out, then the send one. Synchronous calls
+// wait the receive time-out whatever the send time-out or the record's own send time-out say.
+TEST_F(CmsTest, SyncCallsWaitTheReceiveTimeOut) {
+    TestClient c;
+    const int32_t h = login(c, "dev-slow");
+    ASSERT_GE(h, 0);
+    setTimeOut(VEXA_CMS_TIMEOUT_BY_ORDER, 20000);
+    setTimeOut(VEXA_CMS_TIMEOUT_BY_ORDER, 1);
+    for (const char* kind : {"ovix", "getConfig"}) {
+        SCOPED_TRACE(kind);
+        char out[64];
+        VEXA_CMS_PASSTHROUGH p = passThrough("GET /x", nullptr, out, sizeof out);
+        p.dwSendTimeOut = 1;
+        VEXA_CMS_TALK_PARAM t{};
+        auto fut = callAsync([&] {
+            return std::string(kind) == "ovix" ? VEXA_CMS_OVIXPassThrough(h, &p) : VEXA_CMS_GetDevConfig(h, 1, &t, sizeof t);
+        });
+        Json::Value q = c.expect(kind);
+        // Answer well after the send time-out, well within the receive time-out.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        c.send(msg((std::string(kind) + "Answer").c_str(), {{"seq", q["seq"]}, {"error", 0}, {"body", "b"}}));
+        EXPECT_EQ(fut.get(), std::make_pair(VEXA_BOOL(1), uint32_t(VEXA_SDK_ERR_NONE)));
+    }
 }
 
 }  // namespace

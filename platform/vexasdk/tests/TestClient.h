@@ -18,9 +18,16 @@ class TestClient {
 public:
     ~TestClient() { close(); }
 
-    bool connect(uint16_t port) {
+    // from: the local loopback address to connect from (another device's address).
+    bool connect(uint16_t port, const char* from = nullptr) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
         if (m_fd < 0) return false;
+        if (from) {
+            sockaddr_in l{};
+            l.sin_family = AF_INET;
+            inet_pton(AF_INET, from, &l.sin_addr);
+            if (::bind(m_fd, reinterpret_cast<sockaddr*>(&l), sizeof l) != 0) return false;
+        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);

@@ -56,6 +56,11 @@ std::string encodeFrame(const Json::Value& msg) {
 
 bool decodeBody(const char* data, size_t len, Json::Value& out, std::string& why) {
     out = Json::Value();
+    // The reader takes a NUL as the end of its input, so text after one would go unseen.
+    if (memchr(data, '\0', len) != nullptr) {
+        why = "body holds a NUL byte";
+        return false;
+    }
     try {
         std::string errs;
         if (!reader()->parse(data, data + len, &out, &errs)) {
@@ -87,7 +92,7 @@ FrameDecoder::Result FrameDecoder::next(Json::Value& out, std::string& why) {
     if (avail < 4) return Result::NeedMore;
     const auto* p = reinterpret_cast<const unsigned char*>(m_buf.data() + m_pos);
     const uint32_t n = (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-    if (n < 1 || n > kMaxFrameLen) {
+    if (n < 1 || n > m_maxLen) {
         m_failed = true;
         why = "frame length " + std::to_string(n) + " out of range";
         return Result::Error;

@@ -12,12 +12,14 @@
 namespace vexawire {
 
 constexpr uint32_t kMaxFrameLen = 1048576;
+// Before login (command connection) and before alarmHello (alarm connection).
+constexpr uint32_t kMaxPreLoginFrameLen = 16384;
 
 // Compact JSON body with its length prefix.
 std::string encodeFrame(const Json::Value& msg);
 
-// Parses one frame body. Fails (with a reason) unless the body is a JSON object holding a
-// string "type". Never throws.
+// Parses one frame body. Fails (with a reason) unless the body is exactly one JSON object
+// holding a string "type": no NUL byte, comment or other text around it. Never throws.
 bool decodeBody(const char* data, size_t len, Json::Value& out, std::string& why);
 
 // Incremental decoder for a byte stream.
@@ -29,11 +31,15 @@ public:
     // Takes the next complete frame out of the buffer. After Error the stream is unusable.
     Result next(Json::Value& out, std::string& why);
     size_t buffered() const { return m_buf.size() - m_pos; }
+    // Largest body accepted from now on (at most kMaxFrameLen).
+    void setMaxLen(uint32_t n) { m_maxLen = n < kMaxFrameLen ? n : kMaxFrameLen; }
+    uint32_t maxLen() const { return m_maxLen; }
 
 private:
     std::string m_buf;
     size_t m_pos = 0;
     bool m_failed = false;
+    uint32_t m_maxLen = kMaxFrameLen;
 };
 
 // Type-checked member access: a missing member or one of the wrong type gives the fallback.

@@ -4,6 +4,7 @@
 #include "VexaCmsSdk.h"
 
 #include "SdkUtil.h"
+#include "SessionDirectory.h"
 #include "Transport.h"
 #include "WireFrame.h"
 #include "runlog.h"
@@ -76,7 +77,9 @@ struct CmsLib {
     uint64_t loginTimeoutMs = 10000;
 
     bool dasEnabled = false;
-    uint32_t timeoutMs = kDefaultTimeoutMs;
+    uint32_t recvTimeoutMs = kDefaultTimeoutMs;  // how long a synchronous call waits for its answer
+    uint32_t sendTimeoutMs = kDefaultTimeoutMs;
+    bool recvTimeoutSet = false;  // option 1 by order: the first call after Init is the receive time-out
     VEXA_CMS_EXCEPTION_CB excCb = nullptr;
     void* excUser = nullptr;
     VEXA_CMS_ASYNC_CB asyncCb = nullptr;
@@ -91,6 +94,8 @@ struct CmsLib {
     std::map<int32_t, std::shared_ptr<CmsSession>> sessions;
     std::map<std::string, int32_t> byDevice;
     std::map<uint32_t, Pending> pending;
+    vexasdk::PendingLogins pendingLogins;
+    vexasdk::LogGate gate;  // lines about one peer's bad input
     uint32_t nextSeq = 1;
     int32_t nextHandle = 0;
     uint64_t nextSessionId = 0;
@@ -158,6 +163,28 @@ void completeGone(PendingList& list) {
     list.clear();
 }
 
+// The library's verdict on an answer frame: only an integer "error" of 0 is success.
+uint32_t answerError(const Json::Value& msg) {
+    static const char kError[] = "error";
+    const Json::Value* e = msg.find(kError, kError + sizeof kError - 1);
+    if (!e) return VEXA_SDK_ERR_MALFORMED;
+    if (e->type() == Json::intValue) return e->asInt64() == 0 ? VEXA_SDK_ERR_NONE : VEXA_SDK_ERR_DEVICE;
+    if (e->type() == Json::uintValue) return e->asUInt64() == 0 ? VEXA_SDK_ERR_NONE : VEXA_SDK_ERR_DEVICE;
+    return VEXA_SDK_ERR_MALFORMED;
+}
+
+// Logs a line about one peer's bad input through the per-peer gate.
+#define CMS_BAD_INPUT(peer, fmt, ...)                                                                   \
+    do {                                                                                               \
+        uint64_t held_ = 0;                                                                            \
+        if (lib().gate.allow(peer, held_)) {                                                           \
+            if (held_)                                                                                 \
+                RunLog_Write(4, kMod, "%s: %llu similar lines held back", (peer).c_str(),              \
+                             static_cast<unsigned long long>(held_));                                  \
+            RunLog_Write(4, kMod, fmt, __VA_ARGS__);                                                   \
+        }                                                                                              \
+    } while (0)
+
 class CmsSession final : public LinkHandler, public std::enable_shared_from_this<CmsSession> {
 public:
     enum class State { Fresh, Challenged, LoggingIn, LoggedIn, Closed };
@@ -166,6 +193,7 @@ public:
         : m_link(std::move(link)), m_cb(cb), m_user(user) {
         memset(&m_info, 0, sizeof m_info);
     }
+    ~CmsSession() override { leavePending(); }
 
     // Fields read from other threads only under lib().mu.
     bool m_inTable = false;
@@ -187,12 +215,12 @@ public:
             return onAnswer(type, msg);
         if (!m_unknownLogged) {
             m_unknownLogged = true;
-            RunLog_Write(4, kMod, "%s: ignoring frame type '%.64s'", who().c_str(), type.c_str());
+            CMS_BAD_INPUT(m_link->peerAddress(), "%s: ignoring frame type '%.64s'", who().c_str(), type.c_str());
         }
     }
 
     void onBadFrame(const std::string& why) override {
-        RunLog_Write(4, kMod, "%s: bad frame (%s), closing", who().c_str(), why.c_str());
+        CMS_BAD_INPUT(m_link->peerAddress(), "%s: bad frame (%s), closing", who().c_str(), why.c_str());
         refuse("frame", true);
     }
 
@@ -201,7 +229,7 @@ public:
             RunLog_Write(4, kMod, "%s: heartbeat time-out", who().c_str());
             end(1, true);
         } else {
-            RunLog_Write(4, kMod, "%s: no login in time, closing", who().c_str());
+            CMS_BAD_INPUT(m_link->peerAddress(), "%s: no login in time, closing", who().c_str());
             end(0, false);
         }
     }
@@ -216,6 +244,7 @@ public:
     // Used by VEXA_CMS_ForceLogout after the session left the tables.
     void forcedOut(PendingList pend) {
         m_state = State::Closed;
+        leaveDirectory();
         if (!m_link->isClosed()) {
             Json::Value m(Json::objectValue);
             m["type"] = "forcedLogout";
@@ -223,6 +252,13 @@ public:
             m_link->close();
         }
         completeGone(pend);
+    }
+
+    // Alarm links bound to this session close with it. On the I/O thread (or once it stopped).
+    void leaveDirectory() {
+        if (!m_dirToken) return;
+        vexasdk::SessionDirectory::instance().remove(m_deviceId, m_dirToken);
+        m_dirToken = 0;
     }
 
     void sendRaw(std::string frame) {
@@ -238,9 +274,16 @@ public:
 private:
     std::string who() const {
         std::string s = m_link->peerAddress() + ":" + std::to_string(m_link->peerPort());
-        if (!m_deviceId.empty()) s += " [" + m_deviceId + "]";
+        if (!m_deviceId.empty()) s += " [" + vexasdk::logText(m_deviceId) + "]";
         return s;
     }
+
+    void leavePending() {
+        if (!m_countedPending) return;
+        m_countedPending = false;
+        lib().pendingLogins.leave();
+    }
+
 
     VEXA_BOOL call(int32_t handle, uint32_t dataType, void* in, uint32_t inLen) {
         if (!m_cb) return 0;
@@ -286,6 +329,8 @@ private:
         PendingList pend;
         const bool had = detach(pend);
         m_state = State::Closed;
+        leavePending();
+        leaveDirectory();
         m_link->close();
         if (had && notify) {
             call(m_handle, VEXA_CMS_DEV_OFF, nullptr, 0);
@@ -305,7 +350,7 @@ private:
     }
 
     void protocolError(const char* what) {
-        RunLog_Write(4, kMod, "%s: %s, closing", who().c_str(), what);
+        CMS_BAD_INPUT(m_link->peerAddress(), "%s: %s, closing", who().c_str(), what);
         refuse("protocol", true);
     }
 
@@ -380,7 +425,7 @@ private:
         const std::string expect = vexawire::hmacSha256Hex(vexasdk::fieldText(key, sizeof key), m_nonce);
         memset(key, 0, sizeof key);
         if (expect.empty() || !vexasdk::constantTimeEqual(proof, expect)) {
-            RunLog_Write(4, kMod, "%s: wrong proof", who().c_str());
+            CMS_BAD_INPUT(m_link->peerAddress(), "%s: wrong proof", who().c_str());
             call(-1, VEXA_CMS_DEV_SESSIONKEY_ERROR, nullptr, 0);
             if (gone()) return;
             return refuse("key");
@@ -439,9 +484,13 @@ private:
             }
             L.byDevice[m_deviceId] = m_handle;
         }
+        // Recorded before the device hears loginAck, so its alarm link may follow at once; this
+        // also ends the alarm links of an older session of the device.
+        m_dirToken = vexasdk::SessionDirectory::instance().add(m_deviceId, m_link->peerAddress());
         if (old) {
             RunLog_Write(3, kMod, "%s: logged in again, dropping the older connection", who().c_str());
             old->m_state = State::Closed;
+            old->m_dirToken = 0;
             Json::Value m(Json::objectValue);
             m["type"] = "refused";
             m["reason"] = "duplicate";
@@ -471,6 +520,8 @@ private:
         m["storageServer"] = s;
         m_link->send(m);
         m_state = State::LoggedIn;
+        leavePending();
+        m_link->setFrameLimit(vexawire::kMaxFrameLen);
         setSupervision(ans.dwKeepAliveSec, ans.dwTimeOutCount);
         completeGone(oldPend);
     }
@@ -535,15 +586,21 @@ private:
             auto& L = lib();
             auto it = L.pending.find(seq);
             if (it == L.pending.end() || it->second.handle != m_handle || it->second.answerType != type) {
-                RunLog_Write(3, kMod, "%s: %s with unknown seq %u dropped", who().c_str(), type.c_str(), seq);
+                uint64_t held = 0;
+                if (L.gate.allow(m_link->peerAddress(), held))
+                    RunLog_Write(3, kMod, "%s: %s with unknown seq %u dropped (%llu such lines held back)",
+                                 who().c_str(), type.c_str(), seq, static_cast<unsigned long long>(held));
                 return;
             }
             p = std::move(it->second);
             L.pending.erase(it);
         }
-        const uint32_t err = getU32(msg, "error", 1);
+        const uint32_t err = answerError(msg);
+        if (err == VEXA_SDK_ERR_MALFORMED)
+            CMS_BAD_INPUT(m_link->peerAddress(), "%s: %s %u without an integer \"error\", request failed",
+                          who().c_str(), type.c_str(), seq);
         if (p.wait) {
-            p.wait->complete(err ? VEXA_SDK_ERR_DEVICE : VEXA_SDK_ERR_NONE, msg);
+            p.wait->complete(err, err == VEXA_SDK_ERR_MALFORMED ? Json::Value() : msg);
             return;
         }
         VEXA_CMS_ASYNC_CB cb;
@@ -563,10 +620,13 @@ private:
         std::vector<VEXA_CMS_LIST_ENTRY> entries;
         VEXA_CMS_LIST_ANSWER la;
         std::string data;
-        if (type == "configAnswer" && list && list->isArray()) {
+        if (err == VEXA_SDK_ERR_MALFORMED) {
+            a.dwDataType = type == "configAnswer" && list ? 7 : 0;
+        } else if (type == "configAnswer" && list && list->isArray()) {
             if (list->size() > kMaxListEntries) {
-                RunLog_Write(4, kMod, "%s: list answer of %u entries, closing", who().c_str(), list->size());
-                a.dwErrorNo = VEXA_SDK_ERR_DEVICE;
+                CMS_BAD_INPUT(m_link->peerAddress(), "%s: list answer of %u entries, closing", who().c_str(),
+                              list->size());
+                a.dwErrorNo = VEXA_SDK_ERR_MALFORMED;
                 callAsync(cb, a, user);
                 return refuse("frame", true);
             }
@@ -611,6 +671,8 @@ private:
     uint32_t m_keepAlive = 0;
     uint32_t m_timeoutCount = 0;
     bool m_unknownLogged = false;
+    bool m_countedPending = true;  // the factory counted this connection as waiting to log in
+    uint64_t m_dirToken = 0;       // this session's entry in the session directory
 };
 
 std::shared_ptr<CmsSession> findSession(int32_t handle) {
@@ -669,10 +731,9 @@ bool waitAnswer(uint32_t seq, const std::shared_ptr<SyncWait>& w, uint32_t timeo
     return true;
 }
 
-uint32_t syncTimeout(uint32_t given) {
-    if (given) return given;
+uint32_t recvTimeout() {
     std::lock_guard<std::mutex> lk(lib().mu);
-    return lib().timeoutMs;
+    return lib().recvTimeoutMs;
 }
 
 bool onLibraryThread() {
@@ -701,6 +762,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Init(void) {
         if (!eng->start()) return fail(VEXA_SDK_ERR_NOT_INIT);
         std::lock_guard<std::mutex> lk(lib().mu);
         lib().loginTimeoutMs = vexasdk::loginTimeoutFromEnv();
+        lib().recvTimeoutSet = false;
         lib().engine = eng;
         return ok();
     } catch (...) {
@@ -719,6 +781,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Fini(void) {
         {
             std::lock_guard<std::mutex> lk(lib().mu);
             lib().engine.reset();
+            for (auto& kv : lib().sessions) kv.second->leaveDirectory();
             lib().sessions.clear();
             lib().byDevice.clear();
             for (auto& kv : lib().pending) left.emplace_back(kv.first, std::move(kv.second));
@@ -738,7 +801,22 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetSDKLocalCfg(uint32_t option, const void* val
     switch (option) {
     case VEXA_CMS_SEND_RECV_PARAM: {
         const auto* r = static_cast<const VEXA_CMS_SEND_RECV_PARAM_T*>(value);
-        lib().timeoutMs = r->dwTimeOut ? r->dwTimeOut : kDefaultTimeoutMs;
+        const uint32_t ms = r->dwTimeOut ? r->dwTimeOut : kDefaultTimeoutMs;
+        uint32_t kind = r->dwKind;
+        if (kind == VEXA_CMS_TIMEOUT_BY_ORDER) kind = lib().recvTimeoutSet ? VEXA_CMS_TIMEOUT_SEND : VEXA_CMS_TIMEOUT_RECV;
+        if (kind == VEXA_CMS_TIMEOUT_RECV) {
+            lib().recvTimeoutMs = ms;
+            lib().recvTimeoutSet = true;
+        } else if (kind == VEXA_CMS_TIMEOUT_SEND) {
+            lib().sendTimeoutMs = ms;
+        } else {
+            return fail(VEXA_SDK_ERR_PARAM);
+        }
+        return ok();
+    }
+    case VEXA_CMS_MAX_PENDING_LOGINS: {
+        const uint32_t n = *static_cast<const uint32_t*>(value);
+        lib().pendingLogins.max.store(n ? n : VEXA_SDK_DEFAULT_MAX_PENDING_LOGINS);
         return ok();
     }
     case VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK:
@@ -797,7 +875,15 @@ int32_t VEXA_SDK_CALL VEXA_CMS_StartListen(const VEXA_CMS_LISTEN_PARAM* param) {
         const std::string ip = vexasdk::fieldText(param->szIP, sizeof param->szIP);
         const int id = eng->listen(
             ip, param->wPort,
-            [cb, user, loginMs](const std::shared_ptr<Link>& link, int) {
+            [cb, user, loginMs](const std::shared_ptr<Link>& link, int) -> std::shared_ptr<LinkHandler> {
+                if (!lib().pendingLogins.tryEnter()) {
+                    uint64_t held = 0;
+                    if (lib().gate.allow("pending-login cap", held))
+                        RunLog_Write(4, kMod, "%u connections wait to log in, closing %s:%u (%llu refused so far)",
+                                     lib().pendingLogins.max.load(), link->peerAddress().c_str(), link->peerPort(),
+                                     static_cast<unsigned long long>(lib().pendingLogins.refused.load()));
+                    return nullptr;
+                }
                 auto s = std::make_shared<CmsSession>(link, cb, user);
                 s->start(loginMs);
                 return s;
@@ -933,7 +1019,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OVIXPassThrough(int32_t userHandle, VEXA_CMS_PA
         auto w = std::make_shared<SyncWait>();
         const uint32_t seq = startRequest(userHandle, req, "ovixAnswer", w);
         if (!seq) return 0;
-        const bool good = waitAnswer(seq, w, syncTimeout(record->dwSendTimeOut));
+        const bool good = waitAnswer(seq, w, recvTimeout());
         if (!good && t_lastError != VEXA_SDK_ERR_DEVICE) return 0;
         const uint32_t err = t_lastError;
         std::string body;
@@ -962,7 +1048,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetDevConfig(int32_t userHandle, uint32_t comma
         auto w = std::make_shared<SyncWait>();
         const uint32_t seq = startRequest(userHandle, req, "getConfigAnswer", w);
         if (!seq) return 0;
-        if (!waitAnswer(seq, w, syncTimeout(0))) return 0;
+        if (!waitAnswer(seq, w, recvTimeout())) return 0;
         std::lock_guard<std::mutex> lk(w->mu);
         static_cast<VEXA_CMS_TALK_PARAM*>(record)->dwAudioCodec = getU32(w->answer, "audioCodec");
         return ok();
@@ -991,5 +1077,14 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSevrSessionId(char* buffer, uint32_t size) {
 }
 
 uint32_t VEXA_SDK_CALL VEXA_CMS_GetLastError(void) { return t_lastError; }
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSDKStats(VEXA_SDK_STATS* stats) {
+    if (!stats) return fail(VEXA_SDK_ERR_PARAM);
+    memset(stats, 0, sizeof *stats);
+    stats->dwPendingLogins = lib().pendingLogins.count.load();
+    stats->dwMaxPendingLogins = lib().pendingLogins.max.load();
+    stats->qwRefusedConnections = lib().pendingLogins.refused.load();
+    return ok();
+}
 
 }  // extern "C"

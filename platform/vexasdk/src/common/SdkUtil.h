@@ -6,11 +6,15 @@
 
 #include <openssl/rand.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <random>
 #include <string>
+#include <unordered_map>
 
 namespace vexasdk {
 
@@ -73,6 +77,71 @@ inline uint64_t secondsProductMs(uint32_t sec, uint32_t count) {
     constexpr uint64_t cap = 1000ull * 3600 * 24 * 365 * 10;  // ten years: effectively never
     return s > cap / 1000 ? cap : s * 1000;
 }
+
+// Device text echoed in a log line is cut to this many bytes.
+inline std::string logText(const std::string& s) {
+    constexpr size_t kMax = 256;
+    return s.size() <= kMax ? s : s.substr(0, kMax) + "...";
+}
+
+// Rate limit for lines about one source's bad input: at most kBurst lines per source in each
+// period; the next line let through says how many were held back.
+class LogGate {
+public:
+    bool allow(const std::string& source, uint64_t& suppressed) {
+        const uint64_t now = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+                .count());
+        std::lock_guard<std::mutex> lk(m_mu);
+        if (m_slots.size() >= kMaxSources && m_slots.find(source) == m_slots.end()) m_slots.clear();
+        Slot& s = m_slots[source];
+        if (s.used == 0 || now - s.start >= kPeriodMs) {
+            s.start = now;
+            s.used = 0;
+        }
+        if (s.used >= kBurst) {
+            ++s.held;
+            return false;
+        }
+        ++s.used;
+        suppressed = s.held;
+        s.held = 0;
+        return true;
+    }
+
+private:
+    static constexpr uint32_t kBurst = 5;
+    static constexpr uint64_t kPeriodMs = 10000;
+    static constexpr size_t kMaxSources = 4096;
+    struct Slot {
+        uint64_t start = 0;
+        uint32_t used = 0;
+        uint64_t held = 0;
+    };
+    std::mutex m_mu;
+    std::unordered_map<std::string, Slot> m_slots;
+};
+
+// Connections accepted and not yet past login (or alarmHello), capped per library.
+struct PendingLogins {
+    static constexpr uint32_t kDefaultMax = 1024;
+    std::atomic<uint32_t> count{0};
+    std::atomic<uint32_t> max{kDefaultMax};
+    std::atomic<uint64_t> refused{0};
+
+    // False (and counted) when the cap is reached: the caller closes the connection at once.
+    bool tryEnter() {
+        uint32_t c = count.load();
+        do {
+            if (c >= max.load()) {
+                refused.fetch_add(1);
+                return false;
+            }
+        } while (!count.compare_exchange_weak(c, c + 1));
+        return true;
+    }
+    void leave() { count.fetch_sub(1); }
+};
 
 }  // namespace vexasdk
 

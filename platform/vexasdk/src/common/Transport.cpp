@@ -35,13 +35,19 @@ class LinkImpl final : public Link, public std::enable_shared_from_this<LinkImpl
 public:
     LinkImpl(const char* module, tcp::socket sock)
         : m_module(module), m_sock(std::move(sock)), m_timer(m_sock.get_executor()),
-          m_linger(m_sock.get_executor()), m_rbuf(kReadChunk) {}
+          m_linger(m_sock.get_executor()), m_later(m_sock.get_executor()), m_rbuf(kReadChunk) {
+        m_dec.setMaxLen(vexawire::kMaxPreLoginFrameLen);
+    }
 
     bool init() {
         std::error_code ec;
         auto ep = m_sock.remote_endpoint(ec);
         if (ec) return false;
-        m_peerAddr = ep.address().to_string();
+        auto addr = ep.address();
+        // One spelling per device address, whichever way the listener was bound.
+        if (addr.is_v6() && addr.to_v6().is_v4_mapped())
+            addr = asio::ip::make_address_v4(asio::ip::v4_mapped, addr.to_v6());
+        m_peerAddr = addr.to_string();
         m_peerPort = ep.port();
         m_sock.set_option(tcp::no_delay(true), ec);
         return true;
@@ -54,7 +60,8 @@ public:
     }
 
     void startRead() {
-        if (m_closed) return;
+        if (m_closed || m_paused || m_reading) return;
+        m_reading = true;
         auto self = shared_from_this();
         m_sock.async_read_some(asio::buffer(m_rbuf),
                                [self](const std::error_code& ec, size_t n) { self->onRead(ec, n); });
@@ -103,6 +110,35 @@ public:
 
     const std::string& peerAddress() const override { return m_peerAddr; }
     uint16_t peerPort() const override { return m_peerPort; }
+    void setFrameLimit(uint32_t maxLen) override { m_dec.setMaxLen(maxLen); }
+
+    void pauseReading() override { m_paused = true; }
+
+    void resumeReading() override {
+        if (!m_paused) return;
+        m_paused = false;
+        if (m_closed) return;
+        // Not from inside the handler's own call: deliver the buffered frames on a fresh turn.
+        auto self = shared_from_this();
+        asio::post(m_sock.get_executor(), [self] {
+            if (self->m_closed || self->m_paused) return;
+            self->drain();
+            self->startRead();
+        });
+    }
+
+    void after(uint64_t ms, std::function<void()> fn) override {
+        ++m_laterGen;
+        m_later.cancel();
+        if (m_closed || !fn) return;
+        m_later.expires_after(std::chrono::milliseconds(static_cast<int64_t>(ms > kMaxTimerMs ? kMaxTimerMs : ms)));
+        auto self = shared_from_this();
+        const uint64_t gen = m_laterGen;
+        m_later.async_wait([self, gen, fn = std::move(fn)](const std::error_code& ec) {
+            if (ec || gen != self->m_laterGen || self->m_closed) return;
+            fn();
+        });
+    }
 
     // Listener or engine going away: tell the handler, then drop the socket at once.
     void shutdown() {
@@ -133,15 +169,22 @@ private:
     }
 
     void onRead(const std::error_code& ec, size_t n) {
+        m_reading = false;
         if (m_closed) return;
         if (ec) {
             peerGone(ec == asio::error::eof ? std::string("closed by peer") : ec.message());
             return;
         }
         m_dec.feed(m_rbuf.data(), n);
+        drain();
+        startRead();
+    }
+
+    // Hands the complete frames in the decoder to the handler until it pauses or closes.
+    void drain() {
         Json::Value msg;
         std::string why;
-        while (!m_closed) {
+        while (!m_closed && !m_paused) {
             const auto r = m_dec.next(msg, why);
             if (r == vexawire::FrameDecoder::Result::NeedMore) break;
             auto h = m_handler;
@@ -153,7 +196,6 @@ private:
             if (m_timerReset) restartTimer();
             if (h) h->onFrame(msg);
         }
-        startRead();
     }
 
     void peerGone(const std::string& why) {
@@ -198,6 +240,8 @@ private:
     tcp::socket m_sock;
     asio::steady_timer m_timer;
     asio::steady_timer m_linger;
+    asio::steady_timer m_later;
+    uint64_t m_laterGen = 0;
     std::vector<char> m_rbuf;
     vexawire::FrameDecoder m_dec;
     std::shared_ptr<LinkHandler> m_handler;
@@ -206,6 +250,8 @@ private:
     std::deque<std::string> m_outq;
     size_t m_outBytes = 0;
     bool m_writing = false;
+    bool m_reading = false;
+    bool m_paused = false;
     bool m_closed = false;    // no more handler calls
     bool m_finished = false;  // socket gone
     uint64_t m_timerMs = 0;
@@ -316,6 +362,7 @@ void LinkImpl::finish() {
     m_finished = true;
     m_timer.cancel();
     m_linger.cancel();
+    m_later.cancel();
     std::error_code ec;
     m_sock.shutdown(tcp::socket::shutdown_both, ec);
     m_sock.close(ec);

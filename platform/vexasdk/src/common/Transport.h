@@ -40,6 +40,15 @@ public:
     virtual void armTimer(uint64_t ms, bool resetOnFrame) = 0;
     virtual const std::string& peerAddress() const = 0;
     virtual uint16_t peerPort() const = 0;
+    // Largest frame body taken from now on; an accepted link starts at the pre-login limit.
+    virtual void setFrameLimit(uint32_t maxLen) = 0;
+    // While paused no frame reaches the handler and the socket is not read (the peer's data
+    // stays in the kernel); resuming delivers what was already buffered first, in order.
+    virtual void pauseReading() = 0;
+    virtual void resumeReading() = 0;
+    // Runs fn once on the I/O thread after ms unless the link closed first; a new call replaces
+    // the one still waiting.
+    virtual void after(uint64_t ms, std::function<void()> fn) = 0;
 };
 
 // Called on the I/O thread for every accepted connection with the listener's id; a null result
