@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 
+#include "AlarmLog.h"
 #include "ConfigCenter.h"
 #include "ContactId.h"
 #include "JsonUtil.h"
@@ -20,13 +21,13 @@ namespace {
 
 const char* const F = "CAlarmMsgMgr::processAlarmTaskThread";
 
-// Looks the device up (the registry hands out a copied shared reference, so a device removed
-// meanwhile lives until delivery) and delivers; an unknown device drops the alarm silently.
-void deliverOvix(AlarmEventInfo& info) {
-    const std::string id(info.szDeviceID, strnlen(info.szDeviceID, sizeof info.szDeviceID));
-    const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(id);
+// Looks the device up by the identifier the document carries, in full (the record's field may
+// hold only a cut copy), and delivers; an unknown device drops the alarm silently. The registry
+// hands out a copied shared reference, so a device removed meanwhile lives until delivery.
+void deliverOvix(AlarmEventInfo& info, const std::string& deviceId) {
+    const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(deviceId);
     if (!dev) return;
-    if (ProcOVIXAlarmReq(info) != 0) LOG_DEV(4, F, "ProcAldon5OVIXAlarm fail.");
+    if (ProcOVIXAlarmReq(info, deviceId) != 0) LOG_DEV(4, F, "ProcAldon5OVIXAlarm fail.");
 }
 
 void processXml(const std::string& text, CXmlCursor& cursor) {
@@ -34,21 +35,31 @@ void processXml(const std::string& text, CXmlCursor& cursor) {
     {
         CXmlBase xml;
         xml.load(text);
-        if (isAldon5OvixAlarmXml(xml, *info)) {
-            deliverOvix(*info);
+        std::string deviceId;
+        if (isAldon5OvixAlarmXml(xml, *info, &deviceId)) {
+            deliverOvix(*info, deviceId);
             return;
         }
     }
     CZornaMessage message;
     if (!message.parseAlarm(cursor)) {
-        LOG_DEV(5, F, "Msg is not OVIXAlarm or ZORNAMessage.[%s]", text.c_str());
+        LOG_DEV_GATED(vexa::kAlarmKeyUnclassified, 5, F, "Msg is not OVIXAlarm or ZORNAMessage.[%s]",
+                      vexa::logText(text).c_str());
         return;
     }
     if (message.Command == "CIDREPORT") {
-        if (procFERROCidReportReq(message, text) != 0) LOG_DEV(5, F, "procFERROCidReportReq fail.");
+        if (procFERROCidReportReq(message, text) != 0)
+            LOG_DEV_GATED(vexa::alarmGateKey(message.DeviceID), 5, F, "procFERROCidReportReq fail.");
     } else if (message.Command == "ALARM") {
-        if (ProcFERROAlarmReq(message, text) != 0) LOG_DEV(5, F, "ProcFERROAlarmReq fail.");
+        if (ProcFERROAlarmReq(message, text) != 0)
+            LOG_DEV_GATED(vexa::alarmGateKey(message.DeviceID), 5, F, "ProcFERROAlarmReq fail.");
     }
+}
+
+// A text that begins with '{' is a JSON document whatever markup its strings hold.
+bool looksLikeJson(const std::string& text) {
+    const size_t first = text.find_first_not_of(" \t\r\n");
+    return first != std::string::npos && text[first] == '{';
 }
 
 bool isInt32(const Json::Value& obj, const char* name) {
@@ -59,12 +70,13 @@ bool isInt32(const Json::Value& obj, const char* name) {
 void processJson(const std::string& text) {
     Json::Value root;
     if (!vexa::parseJson(text, root)) {
-        LOG_DEV(5, F, "parse xml failed,[%s]", text.c_str());
+        LOG_DEV_GATED(vexa::kAlarmKeyUnclassified, 5, F, "parse xml failed,[%s]", vexa::logText(text).c_str());
         return;
     }
     auto info = std::make_unique<AlarmEventInfo>();  // value-initialised: zero-filled
-    if (isAldon5OvixAlarmJson(root, *info)) {
-        deliverOvix(*info);
+    std::string ovixDeviceId;
+    if (isAldon5OvixAlarmJson(root, *info, &ovixDeviceId)) {
+        deliverOvix(*info, ovixDeviceId);
         return;
     }
     std::string deviceID, identifier, alarm, domain;
@@ -77,7 +89,8 @@ void processJson(const std::string& text) {
     vexa::jsonString(root, "domain", domain);
     if (alarmType != 1 || dataType != 1) return;
     if ((domain == "EventMessageMgr" && identifier == "CIDEvent") || domain == "CIDEventMgr") {
-        LOG_DEV(2, F, "[deviceID=%s,alarm=%s]procCidAlarmJson.", deviceID.c_str(), alarm.c_str());
+        LOG_DEV(2, F, "[deviceID=%s,alarm=%s]procCidAlarmJson.", vexa::logText(deviceID).c_str(),
+                vexa::logText(alarm).c_str());
         procCidAlarmJson(alarm, deviceID);
     }
 }
@@ -93,14 +106,19 @@ void CAlarmMsgMgr::init() {
 void CAlarmMsgMgr::processAlarm(const std::string& text) {
     // Nothing thrown while converting one message may end the worker.
     try {
+        if (looksLikeJson(text)) {
+            processJson(text);
+            return;
+        }
         CXmlCursor cursor;
         if (cursor.setDocument(text) && cursor.parseResult().empty() && cursor.hasRoot())
             processXml(text, cursor);
         else
             processJson(text);
     } catch (const std::exception& e) {
-        LOG_DEV(5, F, "alarm dropped, conversion failed: %s", e.what());
+        LOG_DEV_GATED(vexa::kAlarmKeyUnclassified, 5, F, "conversion failed, alarm not sent: %s",
+                      vexa::logText(e.what()).c_str());
     } catch (...) {
-        LOG_DEV(5, F, "alarm dropped, conversion failed");
+        LOG_DEV_GATED(vexa::kAlarmKeyUnclassified, 5, F, "conversion failed, alarm not sent");
     }
 }

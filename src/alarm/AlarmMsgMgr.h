@@ -16,12 +16,19 @@ public:
 
     void init();
 
+    // For alarms from alarm links, whose device keeps what is not taken: false when the queue
+    // is full, and from then on until it has drained below half its bound. A refused alarm is
+    // not lost (the device offers it again), so refusals are counted apart from drops.
+    bool offer(std::string text) { return offerText(text); }
+    // push() (model-command alarms, storage alarms) drops the oldest entry when full.
+
     // Classifies and converts one alarm text (the worker's step, exposed for tests and fuzzing).
     void processAlarm(const std::string& text);
 
 protected:
     void process(const std::string& text) override { processAlarm(text); }
     const char* name() const override { return "CAlarmMsgMgr"; }
+    const char* items() const override { return "alarms"; }
 };
 
 #endif

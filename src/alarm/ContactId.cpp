@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "AlarmLog.h"
 #include "EventContent.h"
 #include "JsonUtil.h"
 #include "Log.h"
@@ -15,11 +16,6 @@
 namespace {
 
 using vexa::MemberList;
-
-// Log lines carry device text; keep them to a readable size.
-constexpr size_t kMaxLogText = 4096;
-
-std::string forLog(const std::string& s) { return s.size() > kMaxLogText ? s.substr(0, kMaxLogText) + "..." : s; }
 
 // ---------------------------------------------------------------------------------------------
 // Content and delivery (shared by both forms)
@@ -69,7 +65,8 @@ void deliver(const std::shared_ptr<CVexaDevice>& dev, const std::string& deviceI
     const bool review = !video.url.empty() && dev->videoReviewEnabled();
     std::string content;
     if (!buildContent(cid, review ? &video : nullptr, content)) {
-        LOG_DEV(5, func, "[deviceID=%s]CID content does not fit, dropped.", deviceId.c_str());
+        LOG_DEV_GATED(vexa::alarmGateKey(deviceId), 5, func, "[deviceID=%s]CID content does not fit, not sent.",
+                      vexa::logText(deviceId).c_str());
         return;
     }
     std::unique_ptr<AlarmEventInfo> info(new AlarmEventInfo());
@@ -83,7 +80,8 @@ void deliver(const std::shared_ptr<CVexaDevice>& dev, const std::string& deviceI
     vexa::copyTextField(info->szDeviceID, sizeof info->szDeviceID, deviceId);
     vexa::copyTextField(info->szSerialNo, sizeof info->szSerialNo, dev->serialNo());
     dev->sendEventMsg(info->dwEventCode, 0, 0, info.get());
-    if (!review) LOG_DEV(2, func, "OnAlarmReq EVENT_TYPE_CID_COMMON, %s, cid = %d\n", deviceId.c_str(), cidCode);
+    if (!review)
+        LOG_DEV(2, func, "OnAlarmReq EVENT_TYPE_CID_COMMON, %s, cid = %d\n", vexa::logText(deviceId).c_str(), cidCode);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -96,6 +94,7 @@ struct CidReport {
     int32_t cidType = 0;
     int32_t subSys = 0;
     int32_t timeZoneIdx = 0;
+    std::string timeZoneText;
     std::string triggerTime, dstTriggerTime, uploadTime, cidParam, uuid, zoneName;
     int32_t deviceNo = 0;
     bool talk = false;
@@ -152,7 +151,8 @@ bool readCidReport(CXmlCursor& doc, CidReport& r) {
     r.cidDescribe = textOf(doc, "CIDDescribe");
     r.cidType = intOf(doc, "CIDType");
     r.subSys = intOf(doc, "SubSys");
-    r.timeZoneIdx = intOf(doc, "TimeZoneIdx");
+    r.timeZoneText = textOf(doc, "TimeZoneIdx");
+    r.timeZoneIdx = vexa::decimalValue(r.timeZoneText);
     r.triggerTime = textOf(doc, "TriggerTime");
     r.dstTriggerTime = textOf(doc, "DSTTriggerTime");
     r.uploadTime = textOf(doc, "UploadTime");
@@ -301,29 +301,33 @@ int procSubs(const Json::Value& subs, std::vector<int32_t>& sysNos) {
         int32_t n = 0;
         if (numberOf(subs, n)) take(n);
     }
-    LOG_DEV(2, "procSubs", "[Subs=%s,sysNoCount=%d]procSubs succ.", forLog(vexa::writeJson(subs)).c_str(),
+    LOG_DEV(2, "CAlarmMsgMgr::procSubs", "[Subs=%s,sysNoCount=%d]procSubs succ.", vexa::logText(vexa::writeJson(subs)).c_str(),
             static_cast<int>(sysNos.size()));
     return static_cast<int>(sysNos.size());
 }
 
 int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml) {
-    static const char* F = "procFERROCidReportReq";
+    static const char* F = "CAlarmMsgMgr::procFERROCidReportReq";
     const std::string deviceId = message.DeviceID;
     CXmlCursor doc;
     CZornaCidReportReq req;
     CidReport r;
     if (!doc.setDocument(xml) || !req.parse(doc) || !readCidReport(doc, r)) {
-        LOG_DEV(5, F, "device is [%s],parse alarm data fail!", deviceId.c_str());
+        LOG_DEV_GATED(vexa::alarmGateKey(deviceId), 5, F, "device is [%s],parse alarm data fail!",
+                      vexa::logText(deviceId).c_str());
         return -1;
     }
     const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(deviceId);
     if (!dev) {
-        LOG_DEV(4, F, "GetDeviceImpl fail, DevID:%s", deviceId.c_str());
+        LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 4, F, "GetDeviceImpl fail, DevID:%s", vexa::logText(deviceId).c_str());
         return -1;
     }
-    // A time that cannot be converted leaves the field empty; the event still goes out.
+    // A time that cannot be converted leaves the field empty; the event still goes out. The zone
+    // index is read by the same rule as for ZORNA alarms.
     std::string jsonTime;
-    if (r.triggerTime.empty() || ConvertAldonTimeToJsonTime(r.triggerTime, r.timeZoneIdx, jsonTime) != 0)
+    int zone = 0;
+    if (r.triggerTime.empty() || !vexa::zornaTimeZoneIdx(r.timeZoneText, zone) ||
+        ConvertAldonTimeToJsonTime(r.triggerTime, zone, jsonTime) != 0)
         jsonTime.clear();
     deliver(dev, deviceId, jsonTime, cidMembers(r, jsonTime), r.video, r.cidCode, F);
     return 0;
@@ -340,17 +344,18 @@ int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml) 
 //              and 1 form the clip list. The time is basic.dateTime when it is a valid device-API
 //              time, else empty.
 void procCidAlarmJson(const std::string& alarm, const std::string& deviceID) {
-    static const char* F = "procCidAlarmJson";
+    static const char* F = "CAlarmMsgMgr::procCidAlarmJson";
     const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(deviceID);
     if (!dev) {
-        LOG_DEV(5, F, "[deviceID=%s]device not exist.", deviceID.c_str());
+        LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 5, F, "[deviceID=%s]device not exist.", vexa::logText(deviceID).c_str());
         return;
     }
     Json::Value root;
     const Json::Value* payload = nullptr;
     if (vexa::parseJson(alarm, root)) payload = vexa::jsonMember(root, "payload");
     if (!payload || !payload->isObject()) {
-        LOG_DEV(5, F, "[deviceID=%s,alarm=%s]procAlarmJson fail.", deviceID.c_str(), forLog(alarm).c_str());
+        LOG_DEV_GATED(vexa::alarmGateKey(deviceID), 5, F, "[deviceID=%s,alarm=%s]procAlarmJson fail.",
+                      vexa::logText(deviceID).c_str(), vexa::logText(alarm).c_str());
         return;
     }
     const Json::Value* basicPtr = vexa::jsonMember(root, "basic");
@@ -393,8 +398,8 @@ void procCidAlarmJson(const std::string& alarm, const std::string& deviceID) {
         const std::string path = mediaPath(e, "pictureURL");
         if (path.empty()) continue;
         if (pictures.size() >= vexa::kMaxCidPictures) {
-            LOG_DEV(3, F, "[deviceID=%s]more than %d pictures, the rest left out.", deviceID.c_str(),
-                    static_cast<int>(vexa::kMaxCidPictures));
+            LOG_DEV_GATED(vexa::alarmGateKey(deviceID), 3, F, "[deviceID=%s]more than %d pictures, the rest left out.",
+                          vexa::logText(deviceID).c_str(), static_cast<int>(vexa::kMaxCidPictures));
             break;
         }
         Json::Value pic(Json::objectValue);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "JsonUtil.h"
+#include "Utf8.h"
 
 namespace vexa {
 
@@ -38,10 +39,34 @@ size_t utf8Prefix(const std::string& s, size_t n) {
 
 }  // namespace
 
+Json::Value sanitizeJson(const Json::Value& v) {
+    if (v.isString()) {
+        const char* b = nullptr;
+        const char* e = nullptr;
+        v.getString(&b, &e);
+        const std::string s(b, e);
+        return isValidUtf8(s) ? v : Json::Value(sanitizeUtf8(s));
+    }
+    if (v.isArray()) {
+        Json::Value out(Json::arrayValue);
+        for (const Json::Value& e : v) out.append(sanitizeJson(e));
+        return out;
+    }
+    if (v.isObject()) {
+        Json::Value out(Json::objectValue);
+        // Two names that differ only in their bad bytes become one member; the later one wins.
+        for (auto it = v.begin(); it != v.end(); ++it) out[sanitizeUtf8(it.name())] = sanitizeJson(*it);
+        return out;
+    }
+    return v;
+}
+
 bool writeMemberList(const MemberList& members, size_t limit, std::string& out) {
-    out = render(members);
+    MemberList work;
+    work.reserve(members.size());
+    for (const auto& m : members) work.emplace_back(sanitizeUtf8(m.first), sanitizeJson(m.second));
+    out = render(work);
     if (out.size() <= limit) return true;
-    MemberList work = members;
     std::vector<Json::Value*> strings;
     for (auto& m : work) collectStrings(m.second, strings);
     for (int round = 0; round < 256 && out.size() > limit; ++round) {
@@ -74,8 +99,9 @@ bool writeMemberList(const MemberList& members, size_t limit, std::string& out) 
 
 void copyTextField(char* field, size_t cap, const std::string& text) {
     if (!field || cap == 0) return;
-    const size_t n = utf8Prefix(text, cap - 1);
-    memcpy(field, text.data(), n);
+    const std::string clean = sanitizeUtf8(text);
+    const size_t n = utf8Prefix(clean, cap - 1);
+    memcpy(field, clean.data(), n);
     field[n] = '\0';
 }
 

@@ -14,14 +14,17 @@ namespace vexa {
 // Members in the order they are written (a JSON object would sort them by name).
 using MemberList = std::vector<std::pair<std::string, Json::Value>>;
 
+// A copy of the value whose texts and member names are valid UTF-8 (see sanitizeUtf8).
+Json::Value sanitizeJson(const Json::Value& v);
+
 // Writes the members as "name":value pairs joined by commas, without braces, in at most `limit`
 // bytes. When that does not fit, the longest text values (at any depth) are shortened, on UTF-8
-// character boundaries, until it does; the result is always valid JSON when wrapped in braces.
+// character boundaries, until it does; device texts that are not valid UTF-8 are repaired first; the result is always valid JSON when wrapped in braces.
 // Returns false (and an empty text) only when even empty texts do not fit.
 bool writeMemberList(const MemberList& members, size_t limit, std::string& out);
 
-// Copies text into a fixed record field of `cap` bytes (NUL included), cut to fit without
-// splitting a UTF-8 character.
+// Copies text into a fixed record field of `cap` bytes (NUL included), repaired to valid UTF-8 and
+// cut to fit without splitting a character.
 void copyTextField(char* field, size_t cap, const std::string& text);
 
 }  // namespace vexa

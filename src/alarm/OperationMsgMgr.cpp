@@ -26,21 +26,28 @@ std::string COperationMsgMgr::makeRegister(int32_t userHandle) {
     return vexa::writeJson(v);
 }
 
-void COperationMsgMgr::handle(const std::string& text) {
+COperationMsgMgr::Operation COperationMsgMgr::parse(const std::string& text) {
+    Operation op;
     Json::Value root;
-    if (!vexa::parseJson(text, root) || !root.isObject()) return;
+    if (!vexa::parseJson(text, root) || !root.isObject()) return op;
     std::string dataType;
     vexa::jsonString(root, "dataType", dataType);
     if (dataType == "REGISTER") {
-        int32_t userId = 0;
-        if (vexa::jsonInt32(root, "userId", userId)) CVexaDeviceMgr::instance()->deviceOn(userId);
+        if (vexa::jsonInt32(root, "userId", op.userId)) op.kind = Operation::kRegister;
     } else if (dataType == "LOGOUT") {
-        std::string deviceId;
-        int32_t hint = 0;
-        if (!vexa::jsonString(root, "deviceId", deviceId) || !vexa::jsonInt32(root, "offlineHint", hint)) return;
-        // The session the message is about; absent means no session (a refusal before login).
-        int32_t userHandle = -1;
-        vexa::jsonInt32(root, "userHandle", userHandle);
-        CVexaDeviceMgr::instance()->procDeviceOff(deviceId, hint, userHandle);
+        if (!vexa::jsonString(root, "deviceId", op.deviceId) || !vexa::jsonInt32(root, "offlineHint", op.offlineHint))
+            return Operation();
+        // Absent means no session (a refusal before login).
+        if (!vexa::jsonInt32(root, "userHandle", op.userHandle)) op.userHandle = -1;
+        op.kind = Operation::kLogout;
     }
+    return op;
+}
+
+void COperationMsgMgr::handle(const std::string& text) {
+    const Operation op = parse(text);
+    if (op.kind == Operation::kRegister)
+        CVexaDeviceMgr::instance()->deviceOn(op.userId);
+    else if (op.kind == Operation::kLogout)
+        CVexaDeviceMgr::instance()->procDeviceOff(op.deviceId, op.offlineHint, op.userHandle);
 }

@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <memory>
 
+#include "AlarmLog.h"
 #include "EventContent.h"
 #include "JsonUtil.h"
 #include "Log.h"
@@ -74,7 +75,9 @@ Json::Value numberOrText(const std::string& text) {
 
 namespace {
 
-const char* const kConvFunc = "covertOvixAlarmXmlToJson";
+const char* const kConvFunc = "CAlarmMsgMgr::covertOvixAlarmXmlToJson";
+const char* const kRegionFunc = "CAlarmMsgMgr::covertDetectionRegionListFromXml";
+const char* const kFireFunc = "CAlarmMsgMgr::covertFireDetectionXmlToJson";
 // The event time keeps at most 31 characters although its field is larger.
 const size_t kTimeCap = 32;
 
@@ -165,7 +168,7 @@ int thermometry(CXmlBase& xml, Json::Value& out, bool precautionary) {
 bool regionEntry(CXmlBase& xml, Json::Value& entry) {
     Inside in(xml);
     if (!xml.findSiblingElement("regionID")) {
-        LOG_DEV(5, kConvFunc, "xml param is illegal!");
+        LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, kRegionFunc, "xml param is illegal!");
         return false;
     }
     entry["regionID"] = xml.elementText();
@@ -176,7 +179,7 @@ bool regionEntry(CXmlBase& xml, Json::Value& entry) {
              more = xml.nextElement("RegionCoordinates")) {
             std::string x, y;
             if (!xml.childText("positionX", x) || !xml.childText("positionY", y)) {
-                LOG_DEV(5, kConvFunc, "xml param is illegal!");
+                LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, kRegionFunc, "xml param is illegal!");
                 return false;
             }
             Json::Value point(Json::objectValue);
@@ -243,7 +246,7 @@ bool fitContent(vexa::MemberList members, std::string& out) {
         if (!removed) break;
     }
     if (dropped)
-        LOG_DEV(4, kConvFunc, "event content too long, %u entries left out", dropped);
+        LOG_DEV_GATED(vexa::kAlarmKeyPayload, 4, kConvFunc, "event content too long, %u entries left out", dropped);
     return vexa::writeMemberList(members, vexa::kEventContentLimit, out);
 }
 
@@ -260,7 +263,7 @@ int covertFireDetectionXmlToJson(CXmlBase& xml, Json::Value& out) {
     any = copyChildren(e, {"lookDownUpAngle"}, Kind::Real, out) || any;
     any = copyGroup(e, "PTZAbsoluteEx", {"elevation", "azimuth", "absoluteZoom"}, Kind::Real, out) || any;
     if (!any) {
-        LOG_DEV(5, kConvFunc, "xml param is illegal!");
+        LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, kFireFunc, "xml param is illegal!");
         out = Json::Value(Json::objectValue);
         return 0;
     }
@@ -305,12 +308,12 @@ int covertOvixAlarmXmlToJson(CXmlBase& xml, std::string& out) {
 }
 
 int getDescribeFromJson(const Json::Value& root, std::string& out) {
-    static const char* F = "getDescribeFromJson";
+    static const char* F = "CAlarmMsgMgr::getDescribeFromJson";
     out.clear();
     vexa::MemberList members;
     if (const Json::Value* v = vexa::jsonMember(root, "DetectionRegionList")) {
         if (!v->isArray()) {
-            LOG_DEV(5, F, "json param is illegal!");
+            LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, F, "json param is illegal!");
             return 0;
         }
         members.emplace_back("DetectionRegionList", *v);
@@ -321,7 +324,7 @@ int getDescribeFromJson(const Json::Value& root, std::string& out) {
         } else if (v->isNumeric()) {
             members.emplace_back("detectionPicturesNumber", *v);
         } else {
-            LOG_DEV(5, F, "json param is illegal!");
+            LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, F, "json param is illegal!");
             return 0;
         }
     }
@@ -329,7 +332,7 @@ int getDescribeFromJson(const Json::Value& root, std::string& out) {
         const Json::Value* v = vexa::jsonMember(root, name);
         if (!v) continue;
         if (!v->isString()) {
-            LOG_DEV(5, F, "json param is illegal!");
+            LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, F, "json param is illegal!");
             return 0;
         }
         members.emplace_back(name, *v);
@@ -337,22 +340,23 @@ int getDescribeFromJson(const Json::Value& root, std::string& out) {
     return fitContent(std::move(members), out) ? 1 : 0;
 }
 
-int isAldon5OvixAlarmXml(CXmlBase& xml, AlarmEventInfo& info) {
-    static const char* F = "isAldon5OvixAlarmXml";
+int isAldon5OvixAlarmXml(CXmlBase& xml, AlarmEventInfo& info, std::string* deviceId) {
+    static const char* F = "CAlarmMsgMgr::isAldon5OvixAlarmXml";
     xml.resetPosition();
     if (!xml.findElement("EventNotificationAlert")) return 0;
     info.dwSize = sizeof(AlarmEventInfo);
     xml.enterElement();
     if (!xml.findSiblingElement("deviceID")) {
-        LOG_DEV(5, F, "cannot find deviceID element");
+        LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 5, F, "cannot find deviceID element");
         return 0;
     }
-    vexa::copyTextField(info.szDeviceID, sizeof info.szDeviceID, xml.elementText());
+    const std::string id = xml.elementText();
+    vexa::copyTextField(info.szDeviceID, sizeof info.szDeviceID, id);
     if (xml.findSiblingElement("eventType")) {
         const std::string type = xml.elementText();
         const char* description = vexa::ovixEventDescription(type);
         if (!description) {
-            LOG_DEV(3, F, "Unsupported event type:%s", type.c_str());
+            LOG_DEV_GATED(vexa::alarmGateKey(id), 3, F, "Unsupported event type:%s", vexa::logText(type).c_str());
             return 0;
         }
         vexa::copyTextField(info.szEventType, sizeof info.szEventType, type);
@@ -367,17 +371,20 @@ int isAldon5OvixAlarmXml(CXmlBase& xml, AlarmEventInfo& info) {
     std::string content;
     if (covertOvixAlarmXmlToJson(xml, content) && !content.empty())
         vexa::copyTextField(info.szContent, sizeof info.szContent, content);
+    if (deviceId) *deviceId = id;
     return 1;
 }
 
-int isAldon5OvixAlarmJson(const Json::Value& root, AlarmEventInfo& info) {
-    static const char* F = "isAldon5OvixAlarmJson";
+int isAldon5OvixAlarmJson(const Json::Value& root, AlarmEventInfo& info, std::string* deviceId) {
+    static const char* F = "CAlarmMsgMgr::isAldon5OvixAlarmJson";
     std::string type;
     if (!vexa::jsonString(root, "eventType", type)) return 0;
     info.dwSize = sizeof(AlarmEventInfo);
+    std::string id;
+    vexa::jsonString(root, "deviceID", id);
     const char* description = vexa::ovixEventDescription(type);
     if (!description) {
-        LOG_DEV(3, F, "Unsupported event type:%s", type.c_str());
+        LOG_DEV_GATED(vexa::alarmGateKey(id), 3, F, "Unsupported event type:%s", vexa::logText(type).c_str());
         return 0;
     }
     vexa::copyTextField(info.szEventType, sizeof info.szEventType, type);
@@ -387,21 +394,25 @@ int isAldon5OvixAlarmJson(const Json::Value& root, AlarmEventInfo& info) {
         vexa::copyTextField(info.szContent, sizeof info.szContent, content);
     std::string text;
     int32_t number = 0;
-    if (vexa::jsonString(root, "deviceID", text)) vexa::copyTextField(info.szDeviceID, sizeof info.szDeviceID, text);
+    vexa::copyTextField(info.szDeviceID, sizeof info.szDeviceID, id);
     if (vexa::jsonInt32(root, "channelID", number)) info.iChannel = number;
     if (vexa::jsonString(root, "channelName", text)) vexa::copyTextField(info.szName, sizeof info.szName, text);
     if (vexa::jsonInt32(root, "activePostCount", number)) info.iActivePostCount = number;
     if (vexa::jsonString(root, "eventState", text)) info.dwActive = text == "active" ? 1 : 0;
     if (vexa::jsonString(root, "dateTime", text)) vexa::copyTextField(info.szTime, kTimeCap, text);
+    if (deviceId) *deviceId = id;
     return 1;
 }
 
 int ProcOVIXAlarmReq(AlarmEventInfo& info) {
-    static const char* F = "ProcOVIXAlarmReq";
-    const std::string id(info.szDeviceID, strnlen(info.szDeviceID, sizeof info.szDeviceID));
+    return ProcOVIXAlarmReq(info, std::string(info.szDeviceID, strnlen(info.szDeviceID, sizeof info.szDeviceID)));
+}
+
+int ProcOVIXAlarmReq(AlarmEventInfo& info, const std::string& id) {
+    static const char* F = "CAlarmMsgMgr::ProcOVIXAlarmReq";
     const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(id);
     if (!dev) {
-        LOG_DEV(4, F, "Get Sub Device fail, DevID:%s", id.c_str());
+        LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 4, F, "Get Sub Device fail, DevID:%s", vexa::logText(id).c_str());
         return -1;
     }
     vexa::copyTextField(info.szSerialNo, sizeof info.szSerialNo, dev->serialNo());

@@ -25,10 +25,14 @@ Json::Value numberOrText(const std::string& text);
 }  // namespace vexa
 
 // 1 with info filled when the loaded document is a device-API alarm of a supported type, else 0.
-int isAldon5OvixAlarmXml(CXmlBase& xml, AlarmEventInfo& info);
-int isAldon5OvixAlarmJson(const Json::Value& root, AlarmEventInfo& info);
+// deviceId (when given) receives the document's device identifier in full: the record's field
+// holds at most 31 bytes of it, too few for the look-up of a long identifier.
+int isAldon5OvixAlarmXml(CXmlBase& xml, AlarmEventInfo& info, std::string* deviceId = nullptr);
+int isAldon5OvixAlarmJson(const Json::Value& root, AlarmEventInfo& info, std::string* deviceId = nullptr);
 
-// Delivers a filled record to the device named by szDeviceID: 0, or -1 when it is not registered.
+// Delivers a filled record to the device deviceId (the full identifier): 0, or -1 when it is not
+// registered. The one-argument form looks the device up by szDeviceID.
+int ProcOVIXAlarmReq(AlarmEventInfo& info, const std::string& deviceId);
 int ProcOVIXAlarmReq(AlarmEventInfo& info);
 
 // Payload of an "EventNotificationAlert" (cursor anywhere among its children) as a member list

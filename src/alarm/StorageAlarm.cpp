@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "Log.h"
+#include "LogLimit.h"
 #include "TimeConvert.h"
 #include "VexaDevice.h"
 #include "XmlBase.h"
@@ -18,7 +19,7 @@ const size_t kAlarmBuffer = 10240;
 bool loopEnabledLogged(const CVexaDevice& dev, const std::string* answer) {
     if (!answer || !vexa::storageLoopEnableFromXml(*answer)) return false;
     LOG_DEV(2, "CVexaDevice::isStorageLoopEnable", "[deviceID=%s]storage loop is enable,not need send diskfull.",
-            dev.deviceId().c_str());
+            vexa::logText(dev.deviceId()).c_str());
     return true;
 }
 
@@ -128,7 +129,7 @@ std::string buildHddAlarm(const CVexaDevice& dev, int state) {
     doc.Accept(&printer);
     if (printer.Size() >= kAlarmBuffer) {
         LOG_DEV(4, "CVexaDevice::buildHddAlarm", "[deviceID=%s]storage alarm too long, not sent.",
-                dev.deviceId().c_str());
+                vexa::logText(dev.deviceId()).c_str());
         return std::string();
     }
     return printer.Str();

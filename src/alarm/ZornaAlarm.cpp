@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "AlarmLog.h"
 #include "EventContent.h"
 #include "Log.h"
 #include "TimeConvert.h"
@@ -31,6 +32,24 @@ std::string read(CXmlBase& xml, const char* name) {
     return xml.findSiblingElement(name) ? xml.elementText() : std::string();
 }
 
+// Fills the time block and the time text together: both, or (when either cannot be had)
+// neither, so no event carries a time in one field and not the other.
+void fillTimes(const std::string& deviceId, const AlarmParams& p, AlarmEventInfo& info) {
+    int idx = 0;
+    if (!vexa::zornaTimeZoneIdx(p.timeZoneIdx, idx)) {
+        LOG_DEV_GATED(vexa::alarmGateKey(deviceId), 4, F, "[deviceID=%s]TimeZoneIdx exception: %s!, alarm sent without time",
+                      vexa::logText(deviceId).c_str(), vexa::logText(p.timeZoneIdx).c_str());
+        return;
+    }
+    int32_t block[10] = {0};
+    std::string jsonTime;
+    if (ConvertAldonTimeToDevTime(p.time, idx ? std::to_string(idx) : std::string(), block) != 0 ||
+        ConvertAldonTimeToJsonTime(p.time, idx, jsonTime) != 0)
+        return;
+    memcpy(info.struTime, block, sizeof info.struTime);
+    vexa::copyTextField(info.szTime, 32, jsonTime);  // at most 31 characters
+}
+
 }  // namespace
 
 int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml) {
@@ -38,7 +57,8 @@ int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml) {
     CXmlBase doc;
     if (!doc.load(xml) || !doc.findElement(doc.document().RootElement()->ValueStr()) || !doc.enterElement() ||
         !doc.findSiblingElement("Params")) {
-        LOG_DEV(5, F, "device is [%s],parse alarm data fail!", deviceId.c_str());
+        LOG_DEV_GATED(vexa::alarmGateKey(deviceId), 5, F, "device is [%s],parse alarm data fail!",
+                      vexa::logText(deviceId).c_str());
         return -1;
     }
     doc.enterElement();
@@ -54,7 +74,7 @@ int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml) {
 
     const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(deviceId);
     if (!dev) {
-        LOG_DEV(4, F, "GetDeviceImpl fail, DevID:%s", deviceId.c_str());
+        LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 4, F, "GetDeviceImpl fail, DevID:%s", vexa::logText(deviceId).c_str());
         return -1;
     }
 
@@ -63,10 +83,7 @@ int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml) {
     info.dwSize = sizeof info;
     info.dwCategory = 30;
     // A time that cannot be converted leaves its fields empty; the alarm itself still counts.
-    ConvertAldonTimeToDevTime(p.time, p.timeZoneIdx, info.struTime);
-    std::string jsonTime;
-    if (ConvertAldonTimeToJsonTime(p.time, vexa::decimalValue(p.timeZoneIdx), jsonTime) == 0)
-        vexa::copyTextField(info.szTime, 32, jsonTime);
+    fillTimes(deviceId, p, info);
     info.dwActive = p.action == "STOP" ? 0 : 1;
     vexa::copyTextField(info.szDeviceID, sizeof info.szDeviceID, deviceId);
     vexa::copyTextField(info.szSerialNo, sizeof info.szSerialNo, dev->serialNo());
@@ -107,7 +124,8 @@ int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml) {
             return 0;
     }
     dev->sendEventMsg(info.dwEventCode, 0, 0, &info);
-    const char* id = deviceId.c_str();
+    const std::string idText = vexa::logText(deviceId);
+    const char* id = idText.c_str();
     switch (type) {
         case 0:
             LOG_DEV(2, F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_DEV_HDD_FULL, %s, disk no is %d\n", id, disk);

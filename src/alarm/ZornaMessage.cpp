@@ -18,6 +18,16 @@ void readInt(CXmlCursor& doc, const char* name, int32_t& out) {
 
 }  // namespace
 
+bool vexa::zornaTimeZoneIdx(const std::string& text, int& idx) {
+    idx = 0;
+    if (text.empty()) return true;
+    if (text.size() > 2 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const int v = std::stoi(text);
+    if (v < 1 || v > 35) return false;
+    idx = v;
+    return true;
+}
+
 bool CZornaMessage::parse(CXmlCursor& doc) { return parseForm(doc, true); }
 
 bool CZornaMessage::parseAlarm(CXmlCursor& doc) { return parseForm(doc, false); }

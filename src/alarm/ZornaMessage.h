@@ -45,6 +45,15 @@ private:
     bool parseForm(CXmlCursor& doc, bool full);
 };
 
+namespace vexa {
+
+// The "TimeZoneIdx" of a ZORNA request, read by one rule for every time field built from it:
+// empty means the machine's own offset (index 0); otherwise one or two decimal digits, 1..35.
+// False (idx 0) for anything else ("+28", " 8", "36", "x").
+bool zornaTimeZoneIdx(const std::string& text, int& idx);
+
+}  // namespace vexa
+
 // ALARM request sent by devices.
 class CZornaAlarmReq : public CZornaMessage {
 public:

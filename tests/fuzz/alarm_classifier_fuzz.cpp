@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "AlarmMsgMgr.h"
+#include "Utf8.h"
 #include "VexaDevice.h"
 #include "runlog.h"
 
@@ -50,6 +51,8 @@ void VEXA_CALL onEvent(void*, const void*, const void* event, uint32_t, void*) {
     terminated(e->szDescription);
     terminated(e->szDeviceID);
     terminated(e->szSerialNo);
+    for (const char* text : {e->szContent, e->szName, e->szTime, e->szEventType, e->szDescription})
+        check(vexa::isValidUtf8(text));  // device bytes reach the host repaired
     std::string content(e->szContent);
     // The ZORNA input alarm's fragment keeps its trailing comma: the host splices it.
     if (e->dwEventCode == 0x90001 && !content.empty() && content.back() == ',') content.pop_back();
@@ -63,7 +66,8 @@ struct Devices {
         RunLog_SetLevel(100);
         RunLog_SetSink(&quiet, nullptr, 0);  // lines are still formatted
         for (const char* p : {"DeviceId=dev1;AlarmActiveStatus=active;", "DeviceId=cam1;AlarmActiveStatus=active;",
-                              "DeviceId=dvr7;AlarmActiveStatus=active;", "DeviceId=off1;AlarmActiveStatus=inactive;"}) {
+                              "DeviceId=dvr7;AlarmActiveStatus=active;", "DeviceId=off1;AlarmActiveStatus=inactive;",
+                              "DeviceId=5b1c0e9a-77f1-4f5e-9b7e-2d5c6a1e0f11;AlarmActiveStatus=active;"}) {
             auto d = std::make_shared<CVexaDevice>();
             d->SetEventCallBack(&onEvent, nullptr);
             d->Connect_V2(p);

@@ -10,6 +10,7 @@
 #include "ContactId.h"
 #include "JsonUtil.h"
 #include "EventSink.h"
+#include "AlarmTestGate.h"
 #include "TestSupport.h"
 #include "VexaDevice.h"
 #include "vexadev/VexaDevPlugin.h"
@@ -168,7 +169,7 @@ TEST_F(ContactId, CidReportCases) {
          {"videoInfoList", "[{\"videoURL\":\"/TarnGatewayStorage/v/a.mp4\",\"cameraPosition\":\"left\"},"
                            "{\"videoURL\":\"/TarnGatewayStorage/v/b.mp4\",\"cameraPosition\":\"right\"}]"},
          {"/CIDAlarm", nullptr}}},
-        // D15: not dropped.
+        // A video without video review still goes out, as the plain event.
         {"video url without video review is plain", envelope(base + kRecheck + kVideoList), false, P, T,
          {{"ZoneNo", "37"}, {"videoURL", nullptr}, {"/VideoReview", nullptr}}},
         {"recheck beside params", envelope(base, kRecheck), true, V, T, {{"videoURL", "\"/TarnGatewayStorage/clip1\""},
@@ -293,7 +294,7 @@ TEST_F(ContactId, ModelAlarmCases) {
          {"CIDCode", "\"1130\""},
          {"videoInfoList", "[{\"videoURL\":\"/TarnGatewayStorage/v/a.mp4\",\"cameraPosition\":\"left\"},"
                            "{\"videoURL\":\"/TarnGatewayStorage/v/b.mp4\",\"cameraPosition\":\"right\"}]"}}},
-        // D15.
+        // Without video review the event goes out plain.
         {"video without video review is plain", modelAlarm(full + "," + kMediaVideos), false, P, T,
          {{"CIDCode", "\"1130\""}, {"videoURL", nullptr}}},
         {"first clip without path",

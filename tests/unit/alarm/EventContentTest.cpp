@@ -2,6 +2,7 @@
 
 #include "EventContent.h"
 #include "JsonUtil.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -58,6 +59,44 @@ TEST(EventContent, FieldCopyKeepsCharactersWhole) {
     vexa::copyTextField(f, sizeof f, "abcdef");
     EXPECT_STREQ(f, "abcd");
     vexa::copyTextField(f, 0, "x");  // nothing written, no crash
+    vexa::copyTextField(f, sizeof f, "a\xff");  // repaired, then cut whole
+    EXPECT_STREQ(f, "a\xef\xbf\xbd");
+}
+
+// Each ill-formed sequence (its maximal valid prefix) becomes one U+FFFD; valid text is untouched.
+TEST(Utf8, IllFormedSequencesBecomeReplacementCharacters) {
+    const std::string R = "\xef\xbf\xbd";
+    const struct { const char* name; std::string in, out; } cases[] = {
+        {"ascii", "Gate 1", "Gate 1"},
+        {"two to four bytes", "\xc3\xa9\xe6\x97\xa5\xf0\x9f\x94\x94", "\xc3\xa9\xe6\x97\xa5\xf0\x9f\x94\x94"},
+        {"edges of the range", "\xc2\x80\xef\xbf\xbf\xf4\x8f\xbf\xbf", "\xc2\x80\xef\xbf\xbf\xf4\x8f\xbf\xbf"},
+        {"NUL is a character", std::string("a\0b", 3), std::string("a\0b", 3)},
+        {"lone continuation bytes", "a\x80\xbf" "b", "a" + R + R + "b"},
+        {"latin-1 text", "Caf\xe9 Nord", "Caf" + R + " Nord"},
+        {"overlong two bytes", "\xc0\xaf", R + R},
+        {"overlong three bytes", "\xe0\x80\xaf", R + R + R},
+        {"surrogate", "\xed\xa0\x80", R + R + R},
+        {"above U+10FFFF", "\xf4\x90\x80\x80", R + R + R + R},
+        {"bytes that never start", "\xf5\xfe\xff", R + R + R},
+        {"truncated sequence then ASCII", "\xe6\x97x", R + "x"},
+        {"truncated at the end", "ok\xf0\x9f\x94", "ok" + R},
+        {"new start inside a sequence", "\xe6\xc3\xa9", R + "\xc3\xa9"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(vexa::sanitizeUtf8(c.in), c.out) << c.name;
+        EXPECT_EQ(vexa::isValidUtf8(c.in), c.in == c.out) << c.name;
+        EXPECT_TRUE(vexa::isValidUtf8(c.out)) << c.name;
+    }
+}
+
+TEST(EventContent, DeviceTextIsRepairedAtAnyDepthAndInNames) {
+    Json::Value nested(Json::objectValue);
+    nested["zone\xff"] = "Hall\xc0";
+    nested["list"].append("\xed\xa0\x80");
+    std::string out;
+    ASSERT_TRUE(vexa::writeMemberList({{"name\xfe", "Caf\xe9"}, {"CIDAlarm", nested}}, 1000, out));
+    EXPECT_EQ(out, "\"name\xef\xbf\xbd\":\"Caf\xef\xbf\xbd\",\"CIDAlarm\":{\"list\":[\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\"],"
+                   "\"zone\xef\xbf\xbd\":\"Hall\xef\xbf\xbd\"}");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "JsonUtil.h"
 #include "OvixAlarm.h"
 #include "EventSink.h"
+#include "AlarmTestGate.h"
 #include "TestSupport.h"
 #include "VexaDevice.h"
 
@@ -426,7 +427,9 @@ TEST_F(OvixAlarm, DeliveryNeedsARegisteredDevice) {
             EXPECT_STREQ(sink.events[0].szSerialNo, "SN-CAM-0001");
             EXPECT_STREQ(sink.events[0].szContent, "\"a\":1");
         } else {
-            EXPECT_TRUE(log.contains(std::string("4 VEXA_DEV")) && log.contains(std::string("Get Sub Device fail, DevID:") + c.device)) << c.name;
+            EXPECT_TRUE(log.contains(std::string("4 VEXA_DEV [CAlarmMsgMgr::ProcOVIXAlarmReq(")) &&
+                        log.contains(std::string("Get Sub Device fail, DevID:") + c.device))
+                << c.name;
         }
     }
 }

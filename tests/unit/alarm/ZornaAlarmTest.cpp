@@ -10,6 +10,7 @@
 
 #include "AlarmMsgMgr.h"
 #include "EventSink.h"
+#include "AlarmTestGate.h"
 #include "TestSupport.h"
 #include "VexaDevice.h"
 #include "ZornaAlarm.h"
@@ -124,8 +125,10 @@ TEST_F(ZornaAlarm, TimesInTheZoneOfTheAlarm) {
         {"zone 24", "2000-02-29 00:00:00", "24", {0, 0, 0, 0, 29, 2, 2000, 0, 0, 20700}, "2000-02-29T00:00:00+05:45"},
         {"no zone: the machine's", "2024-03-05 06:07:08", "", {0, 8, 7, 6, 5, 3, 2024, 0, 0, 10800},
          "2024-03-05T06:07:08+03:00"},
-        {"zone 0: the machine's offset for the text, no zone for the block", "2024-03-05 06:07:08", "0",
-         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "2024-03-05T06:07:08+03:00"},
+        // One rule for both fields: an index it refuses leaves both empty.
+        {"zone 0", "2024-03-05 06:07:08", "0", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ""},
+        {"zone with a sign", "2024-03-05 06:07:08", "+28", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ""},
+        {"zone with trailing junk", "2024-03-05 06:07:08", "28x", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ""},
         {"zone out of the table", "2024-03-05 06:07:08", "36", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ""},
         {"impossible date", "2023-02-29 00:00:00", "15", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ""},
         {"year out of range", "1969-12-31 23:59:59", "15", {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, ""},
@@ -143,6 +146,13 @@ TEST_F(ZornaAlarm, TimesInTheZoneOfTheAlarm) {
         EXPECT_EQ(std::vector<int32_t>(e.struTime, e.struTime + 10), c.block) << c.name;
         EXPECT_STREQ(e.szTime, c.jsonTime) << c.name;
     }
+    // A machine offset the zone table has no text for gives no time text, so no block either.
+    TzScope odd("XXX-8:45");
+    sink.events.clear();
+    ASSERT_EQ(convert(request("<DeviceID>dvr7</DeviceID><Type>8</Type><Time>2024-03-05 06:07:08</Time>")), 0);
+    ASSERT_EQ(sink.events.size(), 1u);
+    EXPECT_EQ(std::vector<int32_t>(sink.events[0].struTime, sink.events[0].struTime + 10), std::vector<int32_t>(10, 0));
+    EXPECT_STREQ(sink.events[0].szTime, "");
 }
 
 TEST_F(ZornaAlarm, FailuresAreLoggedAndSendNothing) {

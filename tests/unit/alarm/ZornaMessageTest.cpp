@@ -31,6 +31,9 @@ struct ParseCase {
     const char* alarm;  // after the alarm-form parse; nullptr: the same
 };
 
+// Readable test lines: the case name, not the parameter's bytes.
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+
 class ZornaParse : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ZornaParse, BothForms) {
@@ -103,6 +106,8 @@ struct BuildCase {
     std::function<void(CZornaMessage&)> fill;
     const char* text;  // the whole document, parameters appended by the caller included
 };
+
+void PrintTo(const BuildCase& c, std::ostream* os) { *os << c.name; }
 
 class ZornaBuild : public ::testing::TestWithParam<BuildCase> {};
 
