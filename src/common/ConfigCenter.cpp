@@ -100,6 +100,11 @@ uint32_t CConfigCenter::passThroughTimeoutMs() const {
     return ms > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
 }
 
+uint32_t CConfigCenter::maxPendingLogins() const {
+    const int32_t v = getInt("MaxPendingLogins");
+    return v > 0 ? static_cast<uint32_t>(v) : kDefaultMaxPendingLogins;
+}
+
 void CConfigCenter::setInnerAddress(const std::string& v) {
     std::lock_guard<std::mutex> lk(m_addrLock);
     m_innerAddress = v;
@@ -126,7 +131,7 @@ void CConfigCenter::reset() {
         m_settings.clear();
     }
     m_innerRegPort = m_outerRegPort = m_innerAlarmPort = m_outerAlarmPort = 0;
-    m_innerStoragePort = m_outerStoragePort = m_accessNetId = 0;
+    m_innerStoragePort = m_outerStoragePort = m_accessNetId = m_hostAlarmPort = 0;
     setInnerAddress("");
     setOuterAddress("");
 }

@@ -35,6 +35,9 @@ public:
     int64_t recvTimeoutMs() const { return (reqTimeoutSec() - 1) * 1000; }
     uint32_t libSendTimeout() const;        // sendTimeOut, or 30000 when <= 0
     uint32_t passThroughTimeoutMs() const;  // sendTimeOut x 1000, or 30000 when <= 0
+    // Connections that may wait to log in on each listen port ("MaxPendingLogins", <= 0: 1024).
+    static constexpr uint32_t kDefaultMaxPendingLogins = 1024;
+    uint32_t maxPendingLogins() const;
 
     // Network values written by the configuration commands.
     void setInnerRegPort(uint32_t v) { m_innerRegPort = v; }
@@ -44,6 +47,10 @@ public:
     void setInnerStoragePort(uint32_t v) { m_innerStoragePort = v; }
     void setOuterStoragePort(uint32_t v) { m_outerStoragePort = v; }
     void setAccessNetId(uint32_t v) { m_accessNetId = v; }
+    // The alarm port exactly as the host gave it (0: none given). The inner alarm port is what the
+    // alarm library really listens on once it runs, so the two can differ.
+    void setHostAlarmPort(uint32_t v) { m_hostAlarmPort = v; }
+    uint32_t hostAlarmPort() const { return m_hostAlarmPort; }
     uint32_t innerRegPort() const { return m_innerRegPort; }
     uint32_t outerRegPort() const { return m_outerRegPort; }
     uint32_t innerAlarmPort() const { return m_innerAlarmPort; }
@@ -73,6 +80,7 @@ private:
     std::atomic<uint32_t> m_innerStoragePort{0};
     std::atomic<uint32_t> m_outerStoragePort{0};
     std::atomic<uint32_t> m_accessNetId{0};
+    std::atomic<uint32_t> m_hostAlarmPort{0};
 
     mutable std::mutex m_addrLock;
     std::string m_innerAddress;

@@ -1,33 +1,47 @@
-// A few threads that run devices' on-line set-ups. Set-ups wait for device answers, so they run
-// apart from the operation worker: a silent device never holds up anyone's log-out.
+// Threads that run devices' on-line set-ups. A set-up waits for its device's answers, so each
+// queued set-up gets a thread of its own while the pool is under its cap: a silent device never
+// delays another device's set-up, nor anyone's log-out. Threads beyond the core ones end when idle.
 #ifndef VEXA_SETUP_POOL_H
 #define VEXA_SETUP_POOL_H
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 class SetupPool {
 public:
-    static constexpr size_t kThreads = 8;
+    static constexpr size_t kCoreThreads = 2;
+    static constexpr size_t kMaxThreads = 256;
     static constexpr size_t kMaxQueued = 100000;
+    static constexpr uint64_t kIdleExitMs = 30000;
 
     ~SetupPool() { stop(); }
     void start();
-    // Joins the threads; jobs not yet started are dropped.
+    // Joins the threads after their running set-ups end; set-ups not yet started are dropped.
     void stop();
-    // False when the pool is not running or the queue is full.
-    bool post(std::function<void()> job);
+    // False (and logged with the device) when the pool is not running or the queue is full.
+    bool post(const std::string& deviceId, std::function<void()> job);
+    bool post(std::function<void()> job) { return post(std::string(), std::move(job)); }
+
+    size_t threadCount() const;
 
 private:
-    void run();
-    std::mutex m_lock;
+    void run(uint64_t key);
+    void reapLocked(std::vector<std::thread>& out);
+
+    mutable std::mutex m_lock;
     std::condition_variable m_cv;
     std::deque<std::function<void()>> m_jobs;
-    std::vector<std::thread> m_threads;
+    std::map<uint64_t, std::thread> m_threads;
+    std::vector<uint64_t> m_exited;  // idle threads that ended and wait to be joined
+    uint64_t m_nextKey = 0;
+    size_t m_idle = 0;
     bool m_running = false;
 };
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "Log.h"
+#include "LogLimit.h"
 #include "OperationMsgMgr.h"
 #include "PAL.h"
 #include "VexaDeviceMgr.h"
@@ -48,6 +49,11 @@ std::shared_ptr<CVexaDevice> CVexaDevice::selfRef() {
     return weak_from_this().lock();
 }
 
+namespace {
+// Flags given as a number: 1 exactly when the value is the number 1.
+bool numberIsOne(const std::string& v) { return !v.empty() && PAL_Atoi32(v.c_str()) == 1; }
+}  // namespace
+
 uint32_t CVexaDevice::Connect_V2(const char* params) {
     static const char* F = "CVexaDevice::Connect_V2";
     const auto p = parseParams(params);
@@ -76,18 +82,23 @@ uint32_t CVexaDevice::Connect_V2(const char* params) {
         }
     }
     m_alarmActive.store(active == "active" ? 1 : 0);
+    m_videoReview.store(numberIsOne(get(p, "VideoReview")) ? 1 : 0);
+    CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
+    // The same identifier again re-registers when the registry no longer holds this object
+    // (after DisConnect, or when another object took the identifier over).
+    if (!changed && !id.empty() && mgr->findDevice(id).get() != this) changed = true;
     if (changed) {
-        CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
         if (!oldId.empty()) mgr->removeDevice(oldId, this);
         if (auto self = selfRef()) {
             mgr->addDevice(id, self);
         } else {
-            LOG_DEV(5, F, "[DeviceId = %s]device has no owner, not registered", id.c_str());
+            LOG_DEV(5, F, "[DeviceId = %s]device has no owner, not registered", vexa::logText(id).c_str());
         }
         LOG_DEV(3, F,
                 "add device succ.[DeviceId = %s, Alarm active status = %s, DevType=%s, DevAddPto=%s, "
                 "allowDirectConn=%d]",
-                id.c_str(), active.c_str(), devType.c_str(), addedPto.c_str(), allow);
+                vexa::logText(id).c_str(), vexa::logText(active).c_str(), vexa::logText(devType).c_str(),
+                vexa::logText(addedPto).c_str(), allow);
     }
     return 0;
 }
@@ -97,18 +108,29 @@ uint32_t CVexaDevice::DisConnect() {
     // Keeps the object alive until this returns, even when the registry held the last owner.
     std::shared_ptr<CVexaDevice> keep = selfRef();
     const std::string id = deviceId();
-    CVexaDeviceMgr::instance()->removeDevice(id, this);
-    const int32_t handle = m_userHandle.exchange(-1);
-    if (handle >= 0) COperationMsgMgr::instance()->push(COperationMsgMgr::makeLogout(id, handle, handle));
-    m_connStatus.store(-1);
-    LOG_DEV(3, F, "del device succ.[DeviceId = %s]", id.c_str());
+    {
+        std::unique_lock<std::mutex> session = lockSession();
+        CVexaDeviceMgr::instance()->removeDevice(id, this);
+        const int32_t handle = m_userHandle.exchange(-1);
+        if (handle >= 0)
+            COperationMsgMgr::instance()->push(COperationMsgMgr::makeLogout(id, handle, handle));
+        m_connStatus.store(-1);
+        m_inlineStatus.clear();
+    }
+    // Notifications not yet started are dropped; one running now finishes before this returns.
+    m_strand->cancel();
+    m_strand->waitIdle();
+    { std::lock_guard<std::recursive_mutex> gate(m_statusGate); }
+    LOG_DEV(3, F, "del device succ.[DeviceId = %s]", vexa::logText(id).c_str());
     return 0;
 }
 
 void CVexaDevice::onHostDestroy() {
     std::string id = deviceId();
     if (!id.empty() && CVexaDeviceMgr::instance()->findDevice(id).get() == this) DisConnect();
+    m_strand->cancel();
     // Waits for a callback that is running now; none starts afterwards.
+    std::lock_guard<std::recursive_mutex> statusGate(m_statusGate);
     std::lock_guard<std::recursive_mutex> gate(m_callbackGate);
     std::lock_guard<std::mutex> lk(m_lock);
     m_connCb = nullptr;
@@ -119,19 +141,20 @@ void CVexaDevice::onHostDestroy() {
 
 uint32_t CVexaDevice::SetConnectParams(const char* params) {
     const auto p = parseParams(params);
-    if (PAL_Atoi32(get(p, "DestroyFlag").c_str()) == 1 && !get(p, "DestroyFlag").empty()) {
+    if (numberIsOne(get(p, "DestroyFlag"))) {
         m_destroyFlag.store(1);
         return 0;
     }
     const std::string active = get(p, "AlarmActiveStatus");
     m_alarmActive.store(active == "active" ? 1 : 0);
+    m_videoReview.store(numberIsOne(get(p, "VideoReview")) ? 1 : 0);
     LOG_DEV(2, "CVexaDevice::SetConnectParams", "SetConnectParams succ. [DeviceID = %s, AlarmActiveStatus = %s]",
-            deviceId().c_str(), active.c_str());
+            vexa::logText(deviceId()).c_str(), vexa::logText(active).c_str());
     return 0;
 }
 
 uint32_t CVexaDevice::SetConnStatusCallBack(VexaConnStatusCallback cb, void* user) {
-    std::lock_guard<std::recursive_mutex> gate(m_callbackGate);
+    std::lock_guard<std::recursive_mutex> gate(m_statusGate);
     std::lock_guard<std::mutex> lk(m_lock);
     m_connCb = cb;
     m_connUser = user;
@@ -155,7 +178,7 @@ uint32_t CVexaDevice::GetConnectStatus(uint32_t* status) {
 uint32_t CVexaDevice::TransOrder(const char*, char*, uint32_t) { return VEXA_ERR_NOT_SUPPORTED; }
 
 void CVexaDevice::notifyConnStatus(int32_t status, const std::string& text) {
-    std::lock_guard<std::recursive_mutex> gate(m_callbackGate);
+    std::lock_guard<std::recursive_mutex> gate(m_statusGate);
     VexaConnStatusCallback cb;
     void* user;
     {
@@ -181,10 +204,39 @@ void CVexaDevice::sendEventMsg(uint32_t, uint32_t, uint32_t, AlarmEventInfo* eve
         cb(static_cast<CDevBase*>(this), kBlock, event, 0, user);
         return;
     }
-    LOG_DEV(5, "CVexaDevice::sendEventMsg", "[deviceID=%s,pactiveStatus=%d]send failed.", deviceId().c_str(), active);
+    LOG_DEV(5, "CVexaDevice::sendEventMsg", "[deviceID=%s,pactiveStatus=%d]send failed.",
+            vexa::logText(deviceId()).c_str(), active);
+}
+
+bool CVexaDevice::changeStatusLocked(int32_t status, const std::string& text) {
+    if (m_connStatus.exchange(status) == status) return false;
+    std::weak_ptr<CVexaDevice> weak = weak_from_this();
+    if (weak.expired()) {
+        m_inlineStatus.emplace_back(status, text);
+        return true;
+    }
+    NotifyPool::instance().post(m_strand, [weak, status, text] {
+        if (auto d = weak.lock()) d->notifyConnStatus(status, text);
+    });
+    return true;
+}
+
+void CVexaDevice::deliverStatus() {
+    std::vector<std::pair<int32_t, std::string>> now;
+    {
+        std::lock_guard<std::mutex> session(m_sessionLock);
+        now.swap(m_inlineStatus);
+    }
+    for (const auto& n : now) notifyConnStatus(n.first, n.second);
+    NotifyPool::instance().flush(m_strand);
 }
 
 void CVexaDevice::setLogin(const LoginInfo& info) {
+    std::lock_guard<std::mutex> session(m_sessionLock);
+    loginLocked(info);
+}
+
+void CVexaDevice::loginLocked(const LoginInfo& info) {
     {
         std::lock_guard<std::mutex> lk(m_lock);
         m_address = info.address;
@@ -193,6 +245,7 @@ void CVexaDevice::setLogin(const LoginInfo& info) {
         m_serialNo = info.serial;
     }
     m_userHandle.store(info.userHandle);
+    m_loginKeyEpoch = m_keyEpoch;
 }
 
 void CVexaDevice::setDasServer(const std::string& address, int32_t port) {

@@ -9,8 +9,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "DevBase.h"
+#include "NotifyPool.h"
 
 namespace Json {
 class Value;
@@ -86,8 +89,25 @@ public:
 
     // Delivers one event record to the host's event callback while alarms are active.
     void sendEventMsg(uint32_t type, uint32_t reserved1, uint32_t reserved2, AlarmEventInfo* event);
-    // Calls the connection-status callback (if set).
+    // Calls the connection-status callback (if set) on the calling thread.
     void notifyConnStatus(int32_t status, const std::string& text);
+
+    // Session changes (login, going off line, disconnect, session keys) of one device are
+    // serialised by this lock, so comparing the handle, changing the status, releasing the
+    // handle and queueing the host notification happen as one step. Host callbacks never run
+    // under it.
+    std::unique_lock<std::mutex> lockSession() { return std::unique_lock<std::mutex>(m_sessionLock); }
+    // Under the session lock: stores the status and, when it changed, queues the host
+    // notification behind the earlier ones. Returns whether it changed.
+    bool changeStatusLocked(int32_t status, const std::string& text);
+    // Without the session lock: delivers queued notifications inline when the notifier pool
+    // does not run; otherwise they are already on their way.
+    void deliverStatus();
+    bool statusDelivered() { return m_strand->drained(); }
+    // Session-key bookkeeping under the session lock: a key installed after the current login
+    // belongs to the next session and must survive the current one's going off line.
+    void noteSessionKeyLocked() { ++m_keyEpoch; }
+    bool keyNewerThanLoginLocked() const { return m_keyEpoch != m_loginKeyEpoch; }
 
     // Login bookkeeping, called by the registration handling.
     struct LoginInfo {
@@ -97,7 +117,8 @@ public:
         std::string regProtocol;
         std::string serial;
     };
-    void setLogin(const LoginInfo& info);
+    void setLogin(const LoginInfo& info);  // takes the session lock when not held: use loginLocked
+    void loginLocked(const LoginInfo& info);
     void setDasServer(const std::string& address, int32_t port);
     // Atomically takes the login handle if it still equals expected; -1 afterwards.
     bool releaseHandle(int32_t expected);
@@ -120,7 +141,6 @@ public:
     int32_t userHandle() const { return m_userHandle.load(); }
     int32_t connStatus() const { return m_connStatus.load(); }
     void setConnStatus(int32_t s) { m_connStatus.store(s); }
-    int32_t exchangeConnStatus(int32_t s) { return m_connStatus.exchange(s); }
     bool alarmActive() const { return m_alarmActive.load() == 1; }
     void setAlarmActive(bool on) { m_alarmActive.store(on ? 1 : 0); }
     bool destroyed() const { return m_destroyFlag.load() == 1; }
@@ -156,8 +176,18 @@ private:
     VexaEventCallback m_eventCb = nullptr;
     void* m_eventUser = nullptr;
 
-    // Held while a host callback runs, so clearing the callbacks waits for a running one.
+    // Held while a host callback runs, so clearing the callbacks waits for a running one. Status
+    // and event callbacks have gates of their own: a slow status callback on the notifier does
+    // not hold up the alarm worker's events.
     std::recursive_mutex m_callbackGate;
+    std::recursive_mutex m_statusGate;
+
+    std::mutex m_sessionLock;
+    uint64_t m_keyEpoch = 0;       // session keys installed (under m_sessionLock)
+    uint64_t m_loginKeyEpoch = 0;  // m_keyEpoch at the current login
+    std::shared_ptr<NotifyPool::Strand> m_strand = std::make_shared<NotifyPool::Strand>();
+    // Objects without a shared owner (never the frame's) are told inline by deliverStatus.
+    std::vector<std::pair<int32_t, std::string>> m_inlineStatus;
 
     std::atomic<int32_t> m_alarmActive{0};
     std::atomic<int32_t> m_connStatus{-1};

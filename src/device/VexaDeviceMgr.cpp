@@ -5,6 +5,8 @@
 #include "AlarmMsgMgr.h"
 #include "ConfigCenter.h"
 #include "Log.h"
+#include "LogLimit.h"
+#include "NotifyPool.h"
 #include "OperationMsgMgr.h"
 #include "StorageAlarm.h"
 #include "VexaAmsSdk.h"
@@ -31,6 +33,15 @@ std::string exeDirectory() {
     return slash == std::string::npos ? std::string() : s.substr(0, slash + 1);
 }
 
+// How many connections may wait to log in at once, in each library.
+constexpr uint32_t kOptMaxPendingLogins = VEXA_SDK_MAX_PENDING_LOGINS;
+constexpr int32_t kDefaultMaxPendingLogins = VEXA_SDK_DEFAULT_MAX_PENDING_LOGINS;
+
+uint32_t maxPendingLogins() {
+    const int32_t v = CConfigCenter::instance()->getInt("MaxPendingLogins");
+    return static_cast<uint32_t>(v > 0 ? v : kDefaultMaxPendingLogins);
+}
+
 }  // namespace
 
 CVexaDeviceMgr::CVexaDeviceMgr() = default;
@@ -50,6 +61,7 @@ int CVexaDeviceMgr::init() {
         m_contextsClosed = false;
     }
     m_setupPool.start();
+    NotifyPool::instance().start();
     if (m_alarmLoopThread == PAL_INVALID_THREAD) {
         m_alarmLoopThread = PAL_Thread_Create(&CVexaDeviceMgr::alarmLoopThreadEntry, this, 0x80000, 0, 0, 0);
         if (m_alarmLoopThread == PAL_INVALID_THREAD) {
@@ -87,6 +99,8 @@ int CVexaDeviceMgr::uninit() {
     closeContexts();
     COperationMsgMgr::instance()->stop();
     m_setupPool.stop();
+    // Host status notifications still pending are dropped (logged); a running one finishes.
+    NotifyPool::instance().stop();
     CAlarmMsgMgr::instance()->stop();
 
     // The log thread has ended: its tables and queue can be reset from here.
@@ -133,14 +147,24 @@ int CVexaDeviceMgr::initSDK(std::string ip, int32_t cmsPort, int32_t alarmPort) 
         }
         VEXA_AMS_LISTEN_PARAM ams;
         memset(&ams, 0, sizeof ams);
-        if (PAL_Strncpy_s(ams.szIP, sizeof ams.szIP, ip.c_str(), sizeof ams.szIP - 1) != 0)
-            __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", -1);
+        if (const int err = PAL_Strncpy_s(ams.szIP, sizeof ams.szIP, ip.c_str(), sizeof ams.szIP - 1))
+            __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
         const int32_t amsPort = alarmPort < 1 ? cfg->getInt("AlarmPort") : alarmPort;
+        if (amsPort < 0 || amsPort > 65535) {
+            LOG_DEV(5, F, "alarm port %d out of range", amsPort);
+            ok = false;
+            break;
+        }
         ams.wPort = static_cast<uint16_t>(amsPort & 0xffff);
         ams.fnCB = &CVexaDeviceMgr::pfnAlarmMsgCB;
         ams.pUserData = this;
         ams.dwKeepAliveTimeout = clampU32(static_cast<int64_t>(cfg->getInt("AlarmTimeOutCount")) *
                                           static_cast<int64_t>(cfg->getInt("AlarmKeepAliveSec")));
+        // Connections waiting to log in are bounded in both libraries; a refusal is not fatal.
+        uint32_t maxPending = maxPendingLogins();
+        if (!VEXA_AMS_SetSDKLocalCfg(kOptMaxPendingLogins, &maxPending))
+            LOG_DEV(4, F, "[errCode=%d,MaxPendingLogins=%u]VEXA_AMS_SetSDKLocalCfg failed.", VEXA_AMS_GetLastError(),
+                    maxPending);
         const int32_t amsHandle = VEXA_AMS_StartListen(&ams);
         m_amsListenHandle = amsHandle;
         if (amsHandle == -1 || amsHandle < 0) {
@@ -149,6 +173,12 @@ int CVexaDeviceMgr::initSDK(std::string ip, int32_t cmsPort, int32_t alarmPort) 
             ok = false;
             break;
         }
+        // Devices are told, and the port status shows, the port really bound; set before the
+        // command side listens, so no login sees another.
+        uint16_t boundAlarmPort = VEXA_AMS_GetListenPort(amsHandle);
+        if (boundAlarmPort == 0) boundAlarmPort = ams.wPort;
+        if (ams.wPort == 0) LOG_REG(3, F, "alarm port picked by the system: %d", static_cast<int>(boundAlarmPort));
+        cfg->setInnerAlarmPort(boundAlarmPort);
 
         if (!VEXA_CMS_SetSDKInitCfg(0, cryptoPath.c_str()) || !VEXA_CMS_SetSDKInitCfg(1, sslPath.c_str()))
             LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SetSDKInitCfg failed!", VEXA_CMS_GetLastError());
@@ -201,10 +231,14 @@ int CVexaDeviceMgr::initSDK(std::string ip, int32_t cmsPort, int32_t alarmPort) 
             ok = false;
             break;
         }
+        maxPending = maxPendingLogins();
+        if (!VEXA_CMS_SetSDKLocalCfg(kOptMaxPendingLogins, &maxPending))
+            LOG_REG(4, F, "[errCode=%d,MaxPendingLogins=%u]VEXA_CMS_SetSDKLocalCfg failed.", VEXA_CMS_GetLastError(),
+                    maxPending);
         VEXA_CMS_LISTEN_PARAM cms;
         memset(&cms, 0, sizeof cms);
-        if (PAL_Strncpy_s(cms.szIP, sizeof cms.szIP, ip.c_str(), 127) != 0)
-            __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", -1);
+        if (const int err = PAL_Strncpy_s(cms.szIP, sizeof cms.szIP, ip.c_str(), 127))
+            __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
         cms.wPort = static_cast<uint16_t>(cmsPort & 0xffff);
         cms.fnCB = &CVexaDeviceMgr::pfnDeviceRegisterCB;
         cms.pUserData = this;
@@ -426,13 +460,13 @@ void CVexaDeviceMgr::procAlarmLoop() {
         if (m_stop.load()) return;
         std::shared_ptr<CVexaDevice> dev = findDevice(id);
         if (!dev) {
-            LOG_REG(4, F, "[deviceID=%s]Device not exist.", id.c_str());
+            LOG_REG(4, F, "[deviceID=%s]Device not exist.", vexa::logText(id).c_str());
             continue;
         }
         if (dev->deviceType() != "encodingDev" || dev->userHandle() == -1) continue;
         std::string doc = checkStorageState(*dev);
         if (doc.empty()) continue;
-        LOG_REG(2, F, "ProcessMsg [%s].", doc.c_str());
+        LOG_REG(2, F, "ProcessMsg [%s].", vexa::logText(doc).c_str());
         CAlarmMsgMgr::instance()->push(std::move(doc));
     }
 }
@@ -443,8 +477,8 @@ void CVexaDeviceMgr::procAlarmLoop() {
 bool CVexaDeviceMgr::push(const std::string& deviceId, uint32_t type) {
     LogRecord rec;
     memset(&rec, 0, sizeof rec);
-    if (PAL_Strncpy_s(rec.deviceId, sizeof rec.deviceId, deviceId.c_str(), 31) != 0)
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, "CVexaDeviceMgr::push", "PAL_STRNCPY_S", -1);
+    if (const int err = PAL_Strncpy_s(rec.deviceId, sizeof rec.deviceId, deviceId.c_str(), 31))
+        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, "CVexaDeviceMgr::push", "PAL_STRNCPY_S", err);
     rec.type = type;
     if (m_logQueue.push(rec)) return true;
     m_logDropped.fetch_add(1, std::memory_order_relaxed);

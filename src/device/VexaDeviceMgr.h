@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -84,12 +85,20 @@ public:
     // the next init, so no waiter outlives the libraries.
     void closeContexts();
     void onAsyncAnswer(const VEXA_CMS_ASYNC_ANSWER* answer);
+    static constexpr size_t kMaxEarlyAnswers = 1024;
+    static constexpr uint64_t kEarlyAnswerTtlMs = 5000;
+    size_t earlyAnswerCount() const;
+    // Test hook: runs after an answer found no context and was kept as an early answer.
+    void setAnswerMissHook(std::function<void(uint32_t seq)> hook);
 
     // Ends a device's session (LOGOUT operation message). userHandle is the login the message
     // is about (-1: a refusal before login). Returns 0 or -1.
     int procDeviceOff(const std::string& deviceId, int32_t hint, int32_t userHandle);
     // REGISTER operation message: on-line set-up of the device holding the handle.
     int deviceOn(int32_t userHandle);
+    // Test hook: runs inside procDeviceOff once it decided to end the session (device's session
+    // lock held). Set it while no operation message is being handled.
+    void setDeviceOffHook(std::function<void(const std::string& deviceId)> hook);
 
     // Log-record queue.
     bool push(const std::string& deviceId, uint32_t type);
@@ -123,7 +132,8 @@ public:
     int getAndDelPlaybackSession(void* out, const std::string& key);
     int getAndDelVideoTalkSession(void* out, const std::string& key);
 
-    // Test hooks: clock of the alarm loop, and one alarm-loop pass body.
+    // Test hooks: the manager's clock (alarm loop, session ages, early answers), and one
+    // alarm-loop pass body.
     void setTickSource(std::function<uint64_t()> tick);
     void setAlarmLoopPass(std::function<void()> pass);
     void wakeAlarmLoop();
@@ -139,7 +149,9 @@ private:
         };
         std::mutex lock;
         std::map<std::string, Entry> map;
+        uint64_t lastPurgeMs = 0;
     };
+    static constexpr uint64_t kSessionPurgeEveryMs = 1000;
     int addSession(SessionTable& t, const void* record, size_t size, const std::string& key, const char* what);
     int takeSession(SessionTable& t, void* out, size_t size, const std::string& key, const char* what);
 
@@ -156,7 +168,7 @@ private:
                       void* inBuf);
     VEXA_BOOL onAuth(const std::shared_ptr<CVexaDevice>& dev, int32_t userHandle, const VEXA_CMS_DEV_REG_INFO* info,
                      void* inBuf, uint32_t inLen);
-    VEXA_BOOL onSessionKey(const VEXA_CMS_DEV_REG_INFO* info);
+    VEXA_BOOL onSessionKey(const std::shared_ptr<CVexaDevice>& dev, const VEXA_CMS_DEV_REG_INFO* info);
     VEXA_BOOL onKeyError(const std::shared_ptr<CVexaDevice>& dev, const std::string& id);
     VEXA_BOOL onDasRequest(const std::shared_ptr<CVexaDevice>& dev, const VEXA_CMS_DEV_REG_INFO* info, void* inBuf,
                            uint32_t inLen);
@@ -165,20 +177,28 @@ private:
     struct EarlyAnswer {
         uint32_t errorNo = 0;
         bool isList = false;
+        int32_t userHandle = -1;
         std::string text;
         std::vector<std::string> list;
         uint64_t atMs = 0;
     };
-    static constexpr size_t kMaxEarlyAnswers = 1024;
-    static constexpr uint64_t kEarlyAnswerTtlMs = 5000;
+    // Drops early answers older than their time to live; (user handle, sequence) of each dropped.
+    void purgeEarlyAnswersLocked(uint64_t now, std::vector<std::pair<int32_t, uint32_t>>& dropped);
+    static constexpr size_t kMaxFinished = 4096;
     mutable std::mutex m_contextLock;
     std::map<uint32_t, std::shared_ptr<CContext>> m_contexts;
     std::map<uint32_t, EarlyAnswer> m_earlyAnswers;
+    // Recently removed sequence numbers (with a generation, so a reused number is not forgotten early).
+    std::map<uint32_t, uint64_t> m_finished;
+    std::deque<std::pair<uint32_t, uint64_t>> m_finishedOrder;
+    uint64_t m_finishedGen = 0;
+    std::function<void(uint32_t)> m_answerMissHook;
     bool m_contextsClosed = false;
     SetupPool m_setupPool;
 
     mutable std::mutex m_registryLock;
     std::map<std::string, std::shared_ptr<CVexaDevice>> m_registry;
+    std::function<void(const std::string&)> m_offHook;
 
     std::atomic<int32_t> m_sdkStarted{0};
     std::atomic<int32_t> m_cmsListenHandle{-1};

@@ -6,6 +6,7 @@
 #include "ConfigCenter.h"
 #include "JsonUtil.h"
 #include "Log.h"
+#include "LogLimit.h"
 #include "OperationMsgMgr.h"
 #include "VexaAmsSdk.h"
 #include "VexaDevice.h"
@@ -17,6 +18,19 @@ namespace {
 constexpr const char* kRegFunc = "pfnDeviceRegisterCB";
 // Domain name handed out in address answers (a fixed 12-character text).
 constexpr const char* kDasDomain = "vexa.gateway";
+// A structured alarm text is read whole up to the size of one frame, then judged.
+constexpr uint32_t kMaxStructuredText = 1u << 20;
+
+// Lines about one device's (or one alarm link's) bad input are rate-limited per source.
+vexa::LogGate& regGate() {
+    static vexa::LogGate gate;
+    return gate;
+}
+vexa::LogGate& alarmGate() {
+    static vexa::LogGate gate;
+    return gate;
+}
+std::string L(const std::string& s) { return vexa::logText(s); }
 
 // A text field of a library record: cut at the field, whether or not it holds a NUL.
 std::string field(const char* p, size_t cap) {
@@ -25,8 +39,8 @@ std::string field(const char* p, size_t cap) {
 }
 
 void copyField(char* dst, size_t cap, const std::string& src, size_t maxChars, const char* func) {
-    if (PAL_Strncpy_s(dst, cap, src.c_str(), maxChars) != 0)
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, func, "PAL_STRNCPY_S", -1);
+    if (const int err = PAL_Strncpy_s(dst, cap, src.c_str(), maxChars))
+        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, func, "PAL_STRNCPY_S", err);
 }
 
 uint32_t clampU32(int64_t v) {
@@ -81,7 +95,7 @@ VEXA_BOOL CVexaDeviceMgr::onRegister(int32_t userHandle, uint32_t dataType, void
         push(id, LOG_REC_AUTH);
     else
         LOG_REG(3, kRegFunc, "lUserID: %ld, dwDataType: %lu, DeviceID:%s.", static_cast<long>(userHandle),
-                static_cast<unsigned long>(dataType), id.c_str());
+                static_cast<unsigned long>(dataType), L(id).c_str());
 
     switch (dataType) {
         case VEXA_CMS_DEV_ON:
@@ -94,7 +108,7 @@ VEXA_BOOL CVexaDeviceMgr::onRegister(int32_t userHandle, uint32_t dataType, void
         case VEXA_CMS_DEV_AUTH:
             return onAuth(dev, userHandle, info, inBuf, inLen);
         case VEXA_CMS_DEV_SESSIONKEY:
-            return onSessionKey(info);
+            return onSessionKey(dev, info);
         case VEXA_CMS_DEV_SESSIONKEY_ERROR:
             return onKeyError(dev, id);
         case VEXA_CMS_DAS_REQ:
@@ -110,8 +124,9 @@ VEXA_BOOL CVexaDeviceMgr::onLogin(const std::shared_ptr<CVexaDevice>& dev, int32
     const std::string id = dev->deviceId();
     auto* answer = static_cast<VEXA_CMS_LOGIN_ANSWER*>(inBuf);
     if (!answer || !answer->pStorageServer || !answer->pAlarmServer) {
-        LOG_REG(4, kRegFunc, "[deviceID=%s,userHandle=%ld]pInBuffer param error.", id.c_str(),
-                static_cast<long>(userHandle));
+        if (regGate().allow(id))
+            LOG_REG(4, kRegFunc, "[deviceID=%s,userHandle=%ld]pInBuffer param error.", L(id).c_str(),
+                    static_cast<long>(userHandle));
         return 0;
     }
     const std::string devSerial = field(info->szDevSerial, sizeof info->szDevSerial);
@@ -121,8 +136,8 @@ VEXA_BOOL CVexaDeviceMgr::onLogin(const std::shared_ptr<CVexaDevice>& dev, int32
     LOG_REG(2, kRegFunc,
             "lUserID: %ld, deviceID: %s, deviceSerial:%s, logdeviceSerial:%s,byDevProtocolVersion:%d,deviceIP:%s,"
             "FirmwareVersion:%s",
-            static_cast<long>(userHandle), id.c_str(), devSerial.c_str(), shortSerial.c_str(),
-            info->byDevProtocolVersion, address.c_str(), firmware.c_str());
+            static_cast<long>(userHandle), L(id).c_str(), L(devSerial).c_str(), L(shortSerial).c_str(),
+            info->byDevProtocolVersion, L(address).c_str(), L(firmware).c_str());
 
     CVexaDevice::LoginInfo login;
     login.userHandle = userHandle;
@@ -135,14 +150,18 @@ VEXA_BOOL CVexaDeviceMgr::onLogin(const std::shared_ptr<CVexaDevice>& dev, int32
         login.serial = shortSerial;
         if (login.serial.size() >= 11) login.serial = login.serial.substr(login.serial.size() - 11, 9);
     }
-    dev->setLogin(login);
-
     char regText[256];
     snprintf(regText, sizeof regText, "regIP=%s;regPort=%d;serialNo=%s;devProtocol=%s",
              pairSafe(dev->dasAddress()).c_str(), dev->dasPort(), pairSafe(login.serial).c_str(),
              login.regProtocol.c_str());
-    // Stored before the host hears of it, so a status query from the callback agrees.
-    if (dev->exchangeConnStatus(0) != 0) dev->notifyConnStatus(0, regText);
+    {
+        // One step against a concurrent off-line of the previous session: the new handle and
+        // status 0 are stored, and the host is told, in the order the changes happened.
+        std::unique_lock<std::mutex> session = dev->lockSession();
+        dev->loginLocked(login);
+        dev->changeStatusLocked(0, regText);
+    }
+    dev->deliverStatus();
 
     CConfigCenter* cfg = CConfigCenter::instance();
     if (cfg->getInt("HeartbeatEnable") == 1) {
@@ -163,12 +182,12 @@ VEXA_BOOL CVexaDeviceMgr::onLogin(const std::shared_ptr<CVexaDevice>& dev, int32
     if (login.regProtocol == "VEXA") {
         alarm->dwAlarmType = 0;
         alarm->dwSubscribeMode = 0;
-        LOG_REG(2, kRegFunc, "device %s login, set alarmType %d, SubscribeEventMode %d", id.c_str(), 0, 0);
+        LOG_REG(2, kRegFunc, "device %s login, set alarmType %d, SubscribeEventMode %d", L(id).c_str(), 0, 0);
     } else if (svr.found) {
         alarm->dwAlarmType = 1;
         copyField(alarm->szAddress, sizeof alarm->szAddress, svr.alarmAddress, 127, kRegFunc);
         alarm->wPort = static_cast<uint16_t>(svr.alarmPort & 0xffff);
-        LOG_REG(2, kRegFunc, "device %s login, set netzone alarm ip tcp %s:%d", id.c_str(), alarm->szAddress,
+        LOG_REG(2, kRegFunc, "device %s login, set netzone alarm ip tcp %s:%d", L(id).c_str(), alarm->szAddress,
                 svr.alarmPort);
     }
     if (svr.found && dev->deviceType() == "SecurityCP") {
@@ -178,7 +197,7 @@ VEXA_BOOL CVexaDeviceMgr::onLogin(const std::shared_ptr<CVexaDevice>& dev, int32
         storage->wPort = static_cast<uint16_t>(svr.storagePort & 0xffff);
         copyField(storage->szAccessKey, sizeof storage->szAccessKey, dev->accessKey(), 63, kRegFunc);
         copyField(storage->szSecretKey, sizeof storage->szSecretKey, dev->secretKey(), 63, kRegFunc);
-        LOG_REG(2, kRegFunc, "device %s login, set netzone storage ip tcp %s:%d", id.c_str(), storage->szAddress,
+        LOG_REG(2, kRegFunc, "device %s login, set netzone storage ip tcp %s:%d", L(id).c_str(), storage->szAddress,
                 svr.storagePort);
     }
     push(id, LOG_REC_RESET_NO_DIRECT);
@@ -193,8 +212,9 @@ VEXA_BOOL CVexaDeviceMgr::onAuth(const std::shared_ptr<CVexaDevice>& dev, int32_
     const std::string added = dev->addedProtocol();
     const std::string reg = (info && info->byDevProtocolVersion == 4) ? "aldonV5" : "VEXA";
     if ((added == "aldonV5" || added == "VEXA") && added != reg) {
-        LOG_REG(4, kRegFunc, "[DevAddPro=%s,DevRegPto=%s,userHandle=%ld]device protocol is not match.", added.c_str(),
-                reg.c_str(), static_cast<long>(userHandle));
+        if (regGate().allow(id))
+            LOG_REG(4, kRegFunc, "[DevAddPro=%s,DevRegPto=%s,userHandle=%ld]device protocol is not match.",
+                    L(added).c_str(), reg.c_str(), static_cast<long>(userHandle));
         postLogout(id, 3, -1);
         return 0;
     }
@@ -211,7 +231,7 @@ VEXA_BOOL CVexaDeviceMgr::onAuth(const std::shared_ptr<CVexaDevice>& dev, int32_
     return 1;
 }
 
-VEXA_BOOL CVexaDeviceMgr::onSessionKey(const VEXA_CMS_DEV_REG_INFO* info) {
+VEXA_BOOL CVexaDeviceMgr::onSessionKey(const std::shared_ptr<CVexaDevice>& dev, const VEXA_CMS_DEV_REG_INFO* info) {
     if (!info) return 1;
     VEXA_DEV_SESSION_KEY key;
     memset(&key, 0, sizeof key);
@@ -225,10 +245,16 @@ VEXA_BOOL CVexaDeviceMgr::onSessionKey(const VEXA_CMS_DEV_REG_INFO* info) {
     memcpy(key.szCompanion, companion.data(), companion.size());
     key.byProtocolVersion = info->bySessionProtocolVersion;
     if (key.byProtocolVersion == 4) {
+        // Installed under the device's session lock, so the previous session's going off line
+        // cannot clear it afterwards.
+        std::unique_lock<std::mutex> session = dev->lockSession();
+        dev->noteSessionKeyLocked();
         if (!VEXA_CMS_SetDeviceSessionKey(&key))
-            LOG_REG(5, kRegFunc, "VEXA_CMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_CMS_GetLastError(), id.c_str());
+            LOG_REG(5, kRegFunc, "VEXA_CMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_CMS_GetLastError(),
+                    L(id).c_str());
         if (!VEXA_AMS_SetDeviceSessionKey(&key))
-            LOG_REG(5, kRegFunc, "VEXA_AMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_AMS_GetLastError(), id.c_str());
+            LOG_REG(5, kRegFunc, "VEXA_AMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_AMS_GetLastError(),
+                    L(id).c_str());
     }
     return 1;
 }
@@ -236,11 +262,13 @@ VEXA_BOOL CVexaDeviceMgr::onSessionKey(const VEXA_CMS_DEV_REG_INFO* info) {
 VEXA_BOOL CVexaDeviceMgr::onKeyError(const std::shared_ptr<CVexaDevice>& dev, const std::string& id) {
     const int32_t handle = dev->userHandle();
     if (handle >= 0) {
-        LOG_REG(2, kRegFunc, "[deviceID=%s,userHandle=%ld]Device already register. New device's key incorrect and refuses it.",
-                id.c_str(), static_cast<long>(handle));
+        if (regGate().allow(id))
+            LOG_REG(2, kRegFunc,
+                    "[deviceID=%s,userHandle=%ld]Device already register. New device's key incorrect and refuses it.",
+                    L(id).c_str(), static_cast<long>(handle));
         return 0;
     }
-    LOG_REG(5, kRegFunc, "[%s]auth key error", id.c_str());
+    if (regGate().allow(id)) LOG_REG(5, kRegFunc, "[%s]auth key error", L(id).c_str());
     postLogout(id, 1, -1);
     return 1;
 }
@@ -262,10 +290,10 @@ VEXA_BOOL CVexaDeviceMgr::onDasRequest(const std::shared_ptr<CVexaDevice>& dev, 
         copyField(answer.szServerID, sizeof answer.szServerID, serverId, 63, kRegFunc);
         if (inBuf && inLen > 0) memcpy(inBuf, &answer, inLen < sizeof answer ? inLen : sizeof answer);
         dev->setDasServer(addr, port);
-        LOG_REG(3, kRegFunc, "[DeviceId=%s,szServerID=%s]ENUM_VEXA_CMS_DAS_REQ.", id.c_str(), serverId);
-    } else {
-        LOG_REG(4, kRegFunc, "[DeviceId=%s,szIP=%s,wPort=%d]ENUM_VEXA_CMS_DAS_REQ param error.", id.c_str(),
-                addr.c_str(), port);
+        LOG_REG(3, kRegFunc, "[DeviceId=%s,szServerID=%s]ENUM_VEXA_CMS_DAS_REQ.", L(id).c_str(), L(serverId).c_str());
+    } else if (regGate().allow(id)) {
+        LOG_REG(4, kRegFunc, "[DeviceId=%s,szIP=%s,wPort=%d]ENUM_VEXA_CMS_DAS_REQ param error.", L(id).c_str(),
+                L(addr).c_str(), port);
     }
     return 1;
 }
@@ -287,7 +315,8 @@ VEXA_BOOL CVexaDeviceMgr::pfnSubscribeMsgCB(int32_t, uint32_t, VEXA_CMS_MSG* msg
         const auto* alarm = static_cast<const VEXA_ALARM_MSG*>(msg->pData);
         if (!alarm->pXmlBuf || alarm->dwXmlBufLen == 0) return 1;
         if (alarm->dwXmlBufLen > CAlarmMsgMgr::kMaxAlarmText) {
-            LOG_REG(5, F, "alarm text of %u bytes too long and drop.", alarm->dwXmlBufLen);
+            if (regGate().allow(field(alarm->szDeviceID, sizeof alarm->szDeviceID)))
+                LOG_REG(5, F, "alarm text of %u bytes too long and drop.", alarm->dwXmlBufLen);
             return 1;
         }
         Json::Value v(Json::objectValue);
@@ -317,52 +346,69 @@ void CVexaDeviceMgr::pfnExceptionCB(const VEXA_CMS_EXCEPTION* exc, void* user) {
     }
 }
 
-VEXA_BOOL CVexaDeviceMgr::pfnAlarmMsgCB(int32_t, VEXA_ALARM_MSG* msg, void*) {
+VEXA_BOOL CVexaDeviceMgr::pfnAlarmMsgCB(int32_t handle, VEXA_ALARM_MSG* msg, void*) {
     static const char* F = "pfnAlarmMsgCB";
+    const std::string source = "alarm link " + std::to_string(handle);
     try {
         if (!msg || msg->byAlarmType == 0) {
-            LOG_DEV(5, F, "pAlarmMsg == NULL");
+            if (alarmGate().allow(source)) LOG_DEV(5, F, "pAlarmMsg == NULL");
             return 1;
         }
+        const uint8_t type = msg->byAlarmType;
+        const uint8_t data = msg->byDataType;
+        const bool plain = type == 2 && (data == 1 || data == 2);
+        const bool structured = type == 3 || (type == 2 && data == 3);
         if (msg->dwXmlBufLen > CAlarmMsgMgr::kMaxAlarmText) {
-            LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.", static_cast<int>(msg->dwXmlBufLen));
+            if (alarmGate().allow(source))
+                LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.", static_cast<int>(msg->dwXmlBufLen));
             return 1;
         }
         std::string text;
-        const uint8_t type = msg->byAlarmType;
-        const uint8_t data = msg->byDataType;
+        bool tooLong = false;
         if (msg->pXmlBuf) {
-            if (type == 2 && (data == 1 || data == 2)) {
+            if (plain) {
                 text.assign(static_cast<const char*>(msg->pXmlBuf), msg->dwXmlBufLen);
-            } else if (type == 3 || (type == 2 && data == 3)) {
+            } else if (structured) {
                 const auto* s = static_cast<const VEXA_ALARM_STRUCT*>(msg->pXmlBuf);
                 const int32_t kind = s->pHeader ? 13 : s->iKind;
-                auto bounded = [](const char* p, uint32_t n) {
+                // Read whole (up to one frame) and judged after the header is gone: never cut.
+                auto whole = [&tooLong](const char* p, uint32_t n) {
                     if (!p) return std::string();
-                    return std::string(p, n > CAlarmMsgMgr::kMaxAlarmText ? CAlarmMsgMgr::kMaxAlarmText : n);
+                    if (n > kMaxStructuredText) {
+                        tooLong = true;
+                        return std::string();
+                    }
+                    return std::string(p, n);
                 };
                 if (kind == 1 || kind == 5) {
-                    text = bounded(s->pText, s->dwTextLen);
+                    text = whole(s->pText, s->dwTextLen);
                 } else if (kind == 13 && s->pHeader && s->dwHeader != 0) {
-                    text = bounded(s->pText, s->dwTextLen);
+                    text = whole(s->pText, s->dwTextLen);
                     const size_t end = text.find("\r\n\r\n");
                     if (end != std::string::npos) text.erase(0, end + 4);
                 } else if (kind == 13) {
                     if (s->pDescriptor && s->dwDescriptorCount != 0 && s->pDescriptor->pText)
-                        text = bounded(s->pDescriptor->pText, s->pDescriptor->dwLen);
-                } else {
+                        text = whole(s->pDescriptor->pText, s->pDescriptor->dwLen);
+                } else if (alarmGate().allow(source)) {
                     LOG_DEV(5, F, "AMSAlarmCallback, FERRO Alarm, Other dwAlarmType[%d]\n", kind);
                 }
-                if (text.size() > CAlarmMsgMgr::kMaxAlarmText) text.clear();
-            } else {
+            } else if (alarmGate().allow(source)) {
                 LOG_DEV(5, F, "[byAlarmType=%d,byDataType=%d]AMSAlarmCallback, FERRO Alarm, Other dwAlarmType.", type,
                         data);
             }
         }
-        if (!text.empty()) {
-            LOG_DEV(2, F, "ProcessMsg [%s].", text.c_str());
-            CAlarmMsgMgr::instance()->push(std::move(text));
+        if (tooLong || text.size() > CAlarmMsgMgr::kMaxAlarmText) {
+            if (alarmGate().allow(source))
+                LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.",
+                        static_cast<int>(tooLong ? kMaxStructuredText + 1 : text.size()));
+            return 1;
         }
+        if (text.empty()) return 1;
+        const std::string logged = L(text);
+        // A full queue refuses the alarm: the library keeps it unacknowledged and offers it again.
+        if (!CAlarmMsgMgr::instance()->offer(std::move(text))) return 0;
+        LOG_DEV(2, F, "ProcessMsg [%s].", logged.c_str());
+        return 1;
     } catch (const std::exception& e) {
         LOG_DEV(5, F, "exception: %s", e.what());
     }
@@ -375,33 +421,47 @@ int CVexaDeviceMgr::procDeviceOff(const std::string& deviceId, int32_t hint, int
     static const char* F = "CVexaDeviceMgr::procDeviceOff";
     std::shared_ptr<CVexaDevice> dev = findDevice(deviceId);
     if (dev) {
-        const int32_t current = dev->userHandle();
-        // Act only on the session the message is about: a device that logged in again since,
-        // or a new object under the same identifier, keeps its session.
-        const bool sameSession = userHandle >= 0 ? current == userHandle : current < 0;
-        if (sameSession) {
-            char text[64];
-            snprintf(text, sizeof text, "OfflineHint=%d", hint);
-            const int32_t status = hint == 1 ? 8 : hint == 2 ? 10 : hint == 3 ? 11 : -1;
-            if (dev->exchangeConnStatus(status) != status) dev->notifyConnStatus(status, text);
-            if (current >= 0 && dev->releaseHandle(current) && dev->regProtocol() == "aldonV5") {
-                VEXA_DEV_SESSION_KEY key;
-                memset(&key, 0, sizeof key);
-                copyField(key.szDeviceID, sizeof key.szDeviceID, deviceId, 255, F);
-                if (!VEXA_CMS_SetDeviceSessionKey(&key))
-                    LOG_REG(5, F, "VEXA_CMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_CMS_GetLastError(),
-                            deviceId.c_str());
-                if (!VEXA_AMS_SetDeviceSessionKey(&key))
-                    LOG_DEV(5, F, "VEXA_AMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_AMS_GetLastError(),
-                            deviceId.c_str());
+        bool sameSession = false;
+        int32_t current = -1;
+        {
+            // Compare, change the status, release the handle and queue the host notification as
+            // one step: a login arriving meanwhile waits, then overrides all of it.
+            std::unique_lock<std::mutex> session = dev->lockSession();
+            current = dev->userHandle();
+            // Act only on the session the message is about: a device that logged in again since,
+            // or a new object under the same identifier, keeps its session.
+            sameSession = userHandle >= 0 ? current == userHandle : current < 0;
+            if (sameSession) {
+                if (m_offHook) m_offHook(deviceId);
+                char text[64];
+                snprintf(text, sizeof text, "OfflineHint=%d", hint);
+                const int32_t status = hint == 1 ? 8 : hint == 2 ? 10 : hint == 3 ? 11 : -1;
+                dev->changeStatusLocked(status, text);
+                // Keys installed for a newer session than this one stay in place.
+                if (current >= 0 && dev->releaseHandle(current) && dev->regProtocol() == "aldonV5" &&
+                    !dev->keyNewerThanLoginLocked()) {
+                    VEXA_DEV_SESSION_KEY key;
+                    memset(&key, 0, sizeof key);
+                    copyField(key.szDeviceID, sizeof key.szDeviceID, deviceId, 255, F);
+                    if (!VEXA_CMS_SetDeviceSessionKey(&key))
+                        LOG_REG(5, F, "VEXA_CMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_CMS_GetLastError(),
+                                L(deviceId).c_str());
+                    if (!VEXA_AMS_SetDeviceSessionKey(&key))
+                        LOG_DEV(5, F, "VEXA_AMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_AMS_GetLastError(),
+                                L(deviceId).c_str());
+                }
             }
-        } else {
-            LOG_REG(3, F, "[deviceID=%s,userHandle=%ld,current=%ld]session already replaced.", deviceId.c_str(),
-                    static_cast<long>(userHandle), static_cast<long>(current));
         }
+        if (sameSession)
+            dev->deliverStatus();
+        else
+            LOG_REG(3, F, "[deviceID=%s,userHandle=%ld,current=%ld]session already replaced.", L(deviceId).c_str(),
+                    static_cast<long>(userHandle), static_cast<long>(current));
     } else {
-        LOG_REG(5, F, "[deviceID=%s]device not exist.", deviceId.c_str());
+        LOG_REG(5, F, "[deviceID=%s]device not exist.", L(deviceId).c_str());
     }
+    // Handles are not reused while their session lives, so forcing out the old one never
+    // touches a newer session of the device.
     if (userHandle < 0) return 0;
     if (VEXA_CMS_ForceLogout(userHandle)) {
         LOG_REG(3, F, "[lUserId = %ld]ForceLogout success.", static_cast<long>(userHandle));
@@ -412,11 +472,18 @@ int CVexaDeviceMgr::procDeviceOff(const std::string& deviceId, int32_t hint, int
     return -1;
 }
 
+void CVexaDeviceMgr::setDeviceOffHook(std::function<void(const std::string&)> hook) { m_offHook = std::move(hook); }
+
 int CVexaDeviceMgr::deviceOn(int32_t userHandle) {
     std::shared_ptr<CVexaDevice> dev = findDeviceByHandle(userHandle);
-    if (!dev) return -1;
+    if (!dev) {
+        // The session ended (or was replaced) before its on-line step: nothing to set up.
+        LOG_REG(3, "CVexaDeviceMgr::deviceOn", "[userHandle=%ld]no device holds this login, set-up skipped.",
+                static_cast<long>(userHandle));
+        return -1;
+    }
     std::weak_ptr<CVexaDevice> weak = dev;
-    m_setupPool.post([this, weak, userHandle] {
+    m_setupPool.post(dev->deviceId(), [this, weak, userHandle] {
         std::shared_ptr<CVexaDevice> d = weak.lock();
         // Abandoned when the device left, logged out or logged in again meanwhile.
         if (!d || d->userHandle() != userHandle || m_stop.load()) return;

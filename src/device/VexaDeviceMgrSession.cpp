@@ -5,23 +5,29 @@
 
 #include "ConfigCenter.h"
 #include "Log.h"
+#include "LogLimit.h"
 #include "VexaDeviceMgr.h"
 #include "palsafe.h"
 
 int CVexaDeviceMgr::addSession(SessionTable& t, const void* record, size_t size, const std::string& key,
                                const char* what) {
     if (!record) return 0;
-    const uint64_t now = PAL_GetTimeTick64();
+    const uint64_t now = tick();
     std::lock_guard<std::mutex> lk(t.lock);
-    // Records that no push order took are purged, so the table cannot grow without bound.
-    for (auto it = t.map.begin(); it != t.map.end();) {
-        if (now - it->second.addedMs > kSessionMaxAgeMs)
-            it = t.map.erase(it);
-        else
-            ++it;
+    // Records that no push order took are purged, so the table cannot grow without bound; the
+    // scan runs at most once a second unless the table is full.
+    if (t.map.size() >= kMaxSessions || now < t.lastPurgeMs || now - t.lastPurgeMs >= kSessionPurgeEveryMs) {
+        t.lastPurgeMs = now;
+        for (auto it = t.map.begin(); it != t.map.end();) {
+            if (now >= it->second.addedMs && now - it->second.addedMs > kSessionMaxAgeMs)
+                it = t.map.erase(it);
+            else
+                ++it;
+        }
     }
     if (t.map.count(key) || t.map.size() >= kMaxSessions) {
-        LOG_REG(5, "CVexaDeviceMgr::addSession", "%s fail, [session = %s]", what, key.c_str());
+        const std::string func = std::string("CVexaDeviceMgr::") + what;
+        LOG_REG(5, func.c_str(), "%s fail, [session = %s]", what, vexa::logText(key).c_str());
         return 0;
     }
     SessionTable::Entry e;
@@ -35,11 +41,14 @@ int CVexaDeviceMgr::takeSession(SessionTable& t, void* out, size_t size, const s
     std::lock_guard<std::mutex> lk(t.lock);
     auto it = t.map.find(key);
     if (it == t.map.end() || !out) {
-        LOG_REG(5, "CVexaDeviceMgr::takeSession", "%s fail, [session = %s]", what, key.c_str());
+        const std::string func = std::string("CVexaDeviceMgr::") + what;
+        LOG_REG(5, func.c_str(), "%s fail, [session = %s]", what, vexa::logText(key).c_str());
         return 0;
     }
-    if (PAL_Memcpy_s(out, size, it->second.record.data(), it->second.record.size()) != 0)
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, "CVexaDeviceMgr::takeSession", "PAL_MEMCPY_S", -1);
+    const int err = PAL_Memcpy_s(out, size, it->second.record.data(), it->second.record.size());
+    if (err != 0)
+        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, (std::string("CVexaDeviceMgr::") + what).c_str(),
+                                 "PAL_MEMCPY_S", err);
     t.map.erase(it);
     return 1;
 }

@@ -7,6 +7,7 @@
 #include "ConfigCenter.h"
 #include "JsonUtil.h"
 #include "Log.h"
+#include "LogLimit.h"
 #include "VexaDevice.h"
 #include "VexaDeviceMgr.h"
 #include "XmlLimits.h"
@@ -109,7 +110,12 @@ int CVexaDevice::proDeviceOn(int32_t handle) {
         cmd.identifier = "AddEventSubscribeCfg";
         cmd.body = "{\"eventMode\":\"all\"}";
         std::string rsp;
-        if (userHandle() == handle) devConfigSync(rsp, handle, cmd, "global");
+        if (userHandle() != handle) return 0;  // abandoned: the session changed meanwhile
+        const uint32_t rc = devConfigSync(rsp, handle, cmd, "global");
+        // Without its subscription the device sends no model-command alarms: make it visible.
+        if (rc != 0)
+            LOG_DEV(4, F, "[deviceID=%s,userHandle=%ld,reason=0x%x]event subscription failed.", id.c_str(),
+                    static_cast<long>(handle), rc);
         return 0;
     }
     if (pto != "aldonV5") return -1;
@@ -118,7 +124,7 @@ int CVexaDevice::proDeviceOn(int32_t handle) {
     CVexaDeviceMgr::instance()->findDeviceSvrInfo(id, dasAddress(), svr);
     std::string doc;
     if (!alarmHostDocument(svr.alarmAddress, svr.alarmPort, doc)) {
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_SPRINTF_S", -1);
+        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_SPRINTF_S", PALSAFE_ETRUNC);
         LOG_DEV(5, F, "[byMethod=%d]config HttpHosts failed.", 1);
     } else if (userHandle() == handle) {  // abandoned when the session changed meanwhile
         std::string rsp;
@@ -127,15 +133,16 @@ int CVexaDevice::proDeviceOn(int32_t handle) {
         if (rc != 0)
             LOG_DEV(5, F, "[byMethod=%d]config HttpHosts failed.", 1);
         else if (parseOVIXResponseStatus(rsp, status) != 0)
-            LOG_DEV(5, F, "[byMethod=%d,rsp=%s]config HttpHosts failed.", 1, rsp.c_str());
+            LOG_DEV(5, F, "[byMethod=%d,rsp=%s]config HttpHosts failed.", 1, vexa::logText(rsp).c_str());
         else
             LOG_DEV(3, F, "[deviceId=%s,addr=%s,port=%d]alarm server ok.", id.c_str(), svr.alarmAddress.c_str(),
                     svr.alarmPort);
     }
     if (svr.storagePort > 0 && deviceType() == "SecurityCP" && userHandle() == handle) {
         std::string rsp;
+        Json::Value status;
         const bool fits = pictureServerDocument(svr.storageAddress, svr.storagePort, accessKey(), secretKey(), doc);
-        if (!fits || ovixConfig(rsp, kPictureServerUrl, doc, 1) != 0)
+        if (!fits || ovixConfig(rsp, kPictureServerUrl, doc, 1) != 0 || parseOVIXResponseStatus(rsp, status) != 0)
             LOG_DEV(5, F, "config PictureServer failed.");
         else
             LOG_DEV(3, F, "[deviceId=%s,addr=%s,port=%d]picture server ok.", id.c_str(), svr.storageAddress.c_str(),
@@ -159,7 +166,10 @@ uint32_t CVexaDevice::resetPictureServer(const std::string& body) {
         LOG_DEV(5, F, "config PictureServer failed.");
         return VEXA_RC_BAD_PARAMETERS;
     }
-    const uint32_t rc = ovixConfig(rsp, kPictureServerUrl, doc, 1);
+    uint32_t rc = ovixConfig(rsp, kPictureServerUrl, doc, 1);
+    Json::Value status;
+    // A device that refuses the setting answers with its status; that, not "ok", reaches the host.
+    if (rc == 0) rc = parseOVIXResponseStatus(rsp, status);
     if (rc != 0)
         LOG_DEV(5, F, "config PictureServer failed.");
     else

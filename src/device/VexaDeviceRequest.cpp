@@ -9,6 +9,7 @@
 #include "Context.h"
 #include "JsonUtil.h"
 #include "Log.h"
+#include "LogLimit.h"
 #include "StatusCode.h"
 #include "VexaDevice.h"
 #include "VexaDeviceMgr.h"
@@ -18,8 +19,8 @@
 namespace {
 
 void copyField(char* dst, size_t cap, const std::string& src, size_t maxChars, const char* func) {
-    if (PAL_Strncpy_s(dst, cap, src.c_str(), maxChars) != 0)
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, func, "PAL_STRNCPY_S", -1);
+    const int err = PAL_Strncpy_s(dst, cap, src.c_str(), maxChars);
+    if (err != 0) __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, func, "PAL_STRNCPY_S", err);
 }
 
 uint32_t waitMs() {
@@ -39,6 +40,7 @@ std::string wrapBody(const ModelCommand& cmd) {
 uint32_t configType(uint32_t kind) { return kind == 2 ? 1 : kind == 3 ? 2 : 0; }
 
 const char* const kMethods[] = {"GET", "PUT", "POST", "DELETE"};
+constexpr size_t kMaxRequestLine = 255;  // the library's request-line field holds 255 characters
 
 }  // namespace
 
@@ -86,7 +88,7 @@ uint32_t CVexaDevice::devConfigSync(std::string& response, int32_t userHandle, c
     if (RunLog_Enabled(2))
         LOG_DEV(2, F, "[userID=%ld,deviceID=%s,AsynHandle=%ld,configType=%d,topicInfo=%s/%s,req=%s,needRsp=%d]",
                 static_cast<long>(userHandle), id.c_str(), static_cast<long>(seq), static_cast<int>(type),
-                cmd.domain.c_str(), cmd.identifier.c_str(), body.c_str(), 1);
+                cmd.domain.c_str(), cmd.identifier.c_str(), vexa::logText(body).c_str(), 1);
     std::shared_ptr<CContext> wait;
     try {
         wait = std::make_shared<CContext>(seq, true);
@@ -113,13 +115,18 @@ uint32_t CVexaDevice::devConfigSync(std::string& response, int32_t userHandle, c
 uint32_t CVexaDevice::covertVexaRsp(std::string& response) {
     static const char* F = "CVexaDevice::covertVexaRsp";
     Json::Value root;
-    if (!vexa::parseJson(response, root)) {
-        LOG_DEV(5, F, "[rsp=%s]VEXA_CMS_ConfigDev failed.", response.c_str());
+    // An answer larger than the answer buffer, one that is not JSON, or a "status" that is not an
+    // integer is malformed: never success.
+    const Json::Value* status = nullptr;
+    if (response.size() > kMaxBody || !vexa::parseJson(response, root) ||
+        ((status = vexa::jsonMember(root, "status")) &&
+         !(status->isInt() && (status->type() == Json::intValue || status->type() == Json::uintValue)))) {
+        LOG_DEV(5, F, "[rsp=%s]VEXA_CMS_ConfigDev failed.", vexa::logText(response).c_str());
         return VEXA_RC_INVALID_CONTENT;
     }
-    if (const Json::Value* status = vexa::jsonMember(root, "status")) {
-        if (status->isInt() && status->asInt() != 200) {
-            LOG_DEV(5, F, "[rsp=%s]VEXA_CMS_ConfigDev failed.", response.c_str());
+    if (status) {
+        if (status->asInt() != 200) {
+            LOG_DEV(5, F, "[rsp=%s]VEXA_CMS_ConfigDev failed.", vexa::logText(response).c_str());
             std::string code;
             if (vexa::jsonString(root, "code", code)) return mapVexaErrorCode(code);
             switch (status->asInt()) {
@@ -173,8 +180,11 @@ uint32_t CVexaDevice::ovixConfig(std::string& response, const std::string& url, 
         return VEXA_RC_DEVICE_GONE;
     }
     response.clear();
-    std::string line = std::string(kMethods[method]) + " " + url;
-    if (line.size() > 255) line.resize(255);
+    const std::string line = std::string(kMethods[method]) + " " + url;
+    if (line.size() > kMaxRequestLine) {  // never sent cut
+        LOG_DEV(5, F, "[strUrl=%s,byMethod=%d]request line too long.", vexa::logText(url).c_str(), method);
+        return VEXA_RC_BAD_PARAMETERS;
+    }
     if (url == "/OVIX/System/Network/FERRO/heartbeat?format=json" &&
         CConfigCenter::instance()->getInt("HeartbeatEnable") != 1) {
         LOG_DEV(4, F, "SetHeartBeatEnable is not Support!");
@@ -196,7 +206,7 @@ uint32_t CVexaDevice::ovixConfig(std::string& response, const std::string& url, 
     rec.dwSendTimeOut = CConfigCenter::instance()->passThroughTimeoutMs();
     if (!VEXA_CMS_OVIXPassThrough(handle, &rec)) {
         LOG_DEV(5, F, "[UserId=%ld,url=%s,req=%s]VEXA_CMS_OVIXPassThrough fail[%d]", static_cast<long>(handle),
-                line.c_str(), body.c_str(), static_cast<int>(VEXA_CMS_GetLastError()));
+                vexa::logText(url).c_str(), vexa::logText(body).c_str(), static_cast<int>(VEXA_CMS_GetLastError()));
         return 0xFFFFFFFF;
     }
     const size_t n = rec.dwOutputSize <= out.size() ? rec.dwOutputSize : out.size();
@@ -224,7 +234,6 @@ uint32_t CVexaDevice::ferroConfig(std::string& response, const std::string& comm
         LOG_DEV(5, F, "[inputLen=%d]input len is error.", static_cast<int>(body.size()));
         return 0xFFFFFFFF;
     }
-    auto ctx = std::make_shared<CContext>(0, true);
     std::vector<char> bodyBuf(body.begin(), body.end());
     bodyBuf.push_back('\0');
     VEXA_CMS_FERRO_REQ rec;
@@ -253,32 +262,45 @@ uint32_t CVexaDevice::ferroConfig(std::string& response, const std::string& comm
         return rc;
     }
     response = wait->response();
-    LOG_DEV(2, F, "[UserId=%ld,req=%s,rsp=%s]VEXA_CMS_ConfigDev.", static_cast<long>(handle), body.c_str(),
-            response.c_str());
+    LOG_DEV(2, F, "[UserId=%ld,req=%s,rsp=%s]VEXA_CMS_ConfigDev.", static_cast<long>(handle),
+            vexa::logText(body).c_str(), vexa::logText(response).c_str());
     return 0;
 }
 
 uint32_t CVexaDevice::parseOVIXResponseStatus(const std::string& xml, Json::Value& status) {
     static const char* F = "CVexaDevice::parseOVIXResponseStatus";
-    TiXmlDocument doc;
-    const TiXmlElement* root = nullptr;
-    if (vexa::xmlSafeToParse(xml)) {
-        doc.Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);
-        if (!doc.Error()) root = doc.RootElement();
+    std::string value;
+    const size_t first = xml.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && xml[first] == '{') {
+        // Requests with "format=json" are answered with the same status as a JSON object.
+        Json::Value doc;
+        int32_t code = 0;
+        if (!vexa::parseJson(xml, doc) || !vexa::jsonInt32(doc, "statusCode", code)) {
+            LOG_DEV(5, F, "%s", "json param statusCode is illegal");
+            return VEXA_RC_BAD_PARAMETERS;
+        }
+        value = std::to_string(code);
+    } else {
+        TiXmlDocument doc;
+        const TiXmlElement* root = nullptr;
+        if (vexa::xmlSafeToParse(xml)) {
+            doc.Parse(xml.c_str(), nullptr, TIXML_ENCODING_UTF8);
+            if (!doc.Error()) root = doc.RootElement();
+        }
+        if (!root) {
+            LOG_DEV(5, F, "%s", "xml root get failed");
+            return VEXA_RC_BAD_PARAMETERS;
+        }
+        const TiXmlElement* code = root->FirstChildElement("statusCode");
+        if (!code) {
+            LOG_DEV(5, F, "%s", "xml param statusCode is illegal");
+            return VEXA_RC_BAD_PARAMETERS;
+        }
+        const char* text = code->GetText();
+        value = text ? text : "";
     }
-    if (!root) {
-        LOG_DEV(5, F, "%s", "xml root get failed");
-        return VEXA_RC_BAD_PARAMETERS;
-    }
-    const TiXmlElement* code = root->FirstChildElement("statusCode");
-    if (!code) {
-        LOG_DEV(5, F, "%s", "xml param statusCode is illegal");
-        return VEXA_RC_BAD_PARAMETERS;
-    }
-    const char* text = code->GetText();
-    const std::string value = text ? text : "";
     if (value == "1" || value == "0") return 0;
-    LOG_DEV(4, F, "%s", xml.c_str());
+    LOG_DEV(4, F, "%s", vexa::logText(xml).c_str());
     const uint32_t n = static_cast<uint32_t>(PAL_Atoi32(value.c_str()));
     const uint32_t result = (n << 28) + 1;  // unsigned: wraps, never undefined
     uint32_t http = 0;

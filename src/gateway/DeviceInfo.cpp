@@ -3,6 +3,7 @@
 
 #include "JsonUtil.h"
 #include "Log.h"
+#include "LogLimit.h"
 #include "VexaDeviceGateway.h"
 #include "XmlBase.h"
 
@@ -43,7 +44,7 @@ uint32_t ovixGetDeviceInfo(DeviceChannel& ch, std::string& response) {
     }
     if (!transDeviceInfoXml2Json(xml, response)) {
         response.clear();
-        LOG_DEV(5, F, "[strOutputXml=%s] ovixGetDeviceInfo failed", xml.c_str());
+        LOG_DEV(5, F, "[strOutputXml=%s] ovixGetDeviceInfo failed", vexa::logText(xml).c_str());
         return 0x60000001;
     }
     LOG_DEV(2, F, "ovixGetDeviceInfo succ");

@@ -13,6 +13,7 @@
 
 #include "JsonUtil.h"
 #include "Log.h"
+#include "SecurityControl.h"
 
 namespace {
 
@@ -56,7 +57,8 @@ uint32_t ask(DeviceChannel& ch, uint32_t kind, const char* domain, const char* i
     cmd.identifier = identifier;
     cmd.body = body;
     std::string text;
-    const uint32_t rc = ch.model(text, cmd, "global");
+    uint32_t rc = ch.model(text, cmd, "global");
+    if (rc == 0) rc = modelAnswerFailure(text);
     if (rc != 0) {
         LOG_DEV(5, func, "[%s/%s,rc=0x%x]model command failed", domain, identifier, rc);
         return rc;

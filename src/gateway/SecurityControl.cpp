@@ -4,6 +4,7 @@
 
 #include "JsonUtil.h"
 #include "Log.h"
+#include "LogLimit.h"
 #include "UrlMatch.h"
 
 const char* const kSubSystemSearchId = "c69915d579ff4d8ca7b55ffa22a91521";
@@ -55,7 +56,10 @@ uint32_t sendModel(DeviceChannel& ch, std::string& response, const char* identif
     cmd.identifier = identifier;
     cmd.body = body;
     response.clear();
-    const uint32_t rc = ch.model(response, cmd, "global");
+    uint32_t rc = ch.model(response, cmd, "global");
+    if (rc == 0 && (rc = modelAnswerFailure(response)) != 0)
+        LOG_DEV(5, func, "[identifier=%s,rsp=%s]model answer carries a failure", identifier,
+                vexa::logText(response).c_str());
     if (rc != 0) {
         LOG_DEV(5, func, "[identifier=%s,rc=0x%x]model command failed", identifier, rc);
         response.clear();  // the host gets the status document of the mapped code
@@ -89,12 +93,24 @@ uint32_t readSubSysList(const std::string& body, Json::Value& root, const char* 
 
 }  // namespace
 
+uint32_t modelAnswerFailure(const std::string& answer) {
+    Json::Value root;
+    if (!vexa::parseJson(answer, root) || !root.isObject()) return 0;
+    const Json::Value* status = vexa::jsonMember(root, "status");
+    if (!status) return 0;
+    if (!status->isIntegral()) return kInvalidContent;
+    if (status->isInt() && status->asInt() == 200) return 0;
+    std::string copy = answer;
+    const uint32_t rc = CVexaDevice::covertVexaRsp(copy);
+    return rc ? rc : kInvalidContent;
+}
+
 uint32_t setSubSystem(DeviceChannel& ch, std::string& response, const std::string& uri) {
     static const char* F = "CVexaDevice::setSubSystem";
     const std::string path = uri.substr(0, uri.find('?'));
     const Control* ctl = controlOf(path, true);
     if (!ctl) {
-        LOG_DEV(5, F, "wrong Uri: %s", uri.c_str());
+        LOG_DEV(5, F, "wrong Uri: %s", vexa::logText(uri).c_str());
         return kBadParameters;
     }
     // The segment after the control word names one subsystem or, as 0xffffffff, all of them.
@@ -107,7 +123,7 @@ uint32_t setSubSystem(DeviceChannel& ch, std::string& response, const std::strin
         body["operationMode"] = "assigned";
         body["subSystemIDList"].append(id);
     } else {
-        LOG_DEV(5, F, "wrong subsystem in Uri: %s", uri.c_str());
+        LOG_DEV(5, F, "wrong subsystem in Uri: %s", vexa::logText(uri).c_str());
         return kBadParameters;
     }
     if (ctl->arm) {
@@ -124,7 +140,7 @@ uint32_t setSubSystemList(DeviceChannel& ch, std::string& response, const std::s
     static const char* F = "CVexaDevice::setSubSystemList";
     const Control* ctl = controlOf(uri.substr(0, uri.find('?')), false);
     if (!ctl) {
-        LOG_DEV(5, F, "wrong Uri: %s", uri.c_str());
+        LOG_DEV(5, F, "wrong Uri: %s", vexa::logText(uri).c_str());
         return kBadParameters;
     }
     Json::Value root;
@@ -167,7 +183,9 @@ uint32_t getSubSystemStatus(DeviceChannel& ch, std::string& response) {
     Json::Value result(Json::objectValue);
     Json::Value& list = result["SubSysList"] = Json::Value(Json::arrayValue);
     int64_t count = 0, total = 0;  // device-supplied: kept wide so no sum overflows
-    for (int page = 0; page < kSubSystemMaxPages; ++page) {
+    size_t gathered = 0;            // bytes of the entries' JSON text so far
+    bool full = false;
+    for (int page = 0; page < kSubSystemMaxPages && !full; ++page) {
         cond["searchResultPosition"] = static_cast<Json::Int64>(count + 1);
         std::string answer;
         if (const uint32_t rc = sendModel(ch, answer, "SearchSubSystemStatus", vexa::writeJson(cond), F)) {
@@ -201,9 +219,18 @@ uint32_t getSubSystemStatus(DeviceChannel& ch, std::string& response) {
                 }
                 Json::Value entry(Json::objectValue);
                 entry["SubSys"] = sub;
-                list.append(entry);
+                const size_t size = vexa::writeJson(entry).size() + 1;
+                if (list.size() >= kSubSystemMaxEntries || gathered + size > kSubSystemMaxText) {
+                    LOG_DEV(4, F, "[entries=%u,bytes=%zu]search stops gathering, answering what was gathered",
+                            list.size(), gathered);
+                    full = true;
+                    break;
+                }
+                gathered += size;
+                list.append(std::move(entry));
             }
         }
+        if (full) break;
         // A page that brings nothing new would repeat forever: answer with what was gathered.
         if (got <= 0) {
             if (count < total) LOG_DEV(4, F, "[count=%lld,total=%lld]search ends early", (long long)count, (long long)total);

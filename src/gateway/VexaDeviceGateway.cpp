@@ -7,6 +7,7 @@
 
 #include "IntercomCapability.h"
 #include "JsonUtil.h"
+#include "LogLimit.h"
 #include "Log.h"
 #include "SecurityControl.h"
 #include "StatusCode.h"
@@ -103,7 +104,7 @@ bool pathMatches(const VexaRoute& row, const GatewayRequest& r) {
 int32_t routeVexa(GatewayRequest& r) {
     for (const VexaRoute& row : kVexaRoutes)
         if (pathMatches(row, r) && r.method == row.method && (!row.needJson || r.json)) return row.handler(r);
-    LOG_DEV(5, F, "[method=%s,url=%s]wrong http req: ", r.method.c_str(), r.uri.c_str());
+    LOG_DEV(5, F, "[method=%s,url=%s]wrong http req: ", vexa::logText(r.method).c_str(), vexa::logText(r.uri).c_str());
     return rc32(kNotSupport);
 }
 
@@ -127,7 +128,7 @@ int32_t interfaceNumberCheck(GatewayRequest& r) {
     long n = -1;
     if (r.path.compare(0, sizeof kPrefix - 1, kPrefix) == 0) n = std::strtol(r.path.c_str() + sizeof kPrefix - 1, nullptr, 10);
     if (n < 1) {
-        LOG_DEV(5, F, "wrong Uri: %s", r.uri.c_str());
+        LOG_DEV(5, F, "wrong Uri: %s", vexa::logText(r.uri).c_str());
         return rc32(kBadParameters);
     }
     return 0;
@@ -189,16 +190,16 @@ const AldonRoute kAldonRoutes[] = {
 int32_t passThrough(GatewayRequest& r) {
     std::string url;
     if (!eraseUrlParam(r.uri, url, "devIndex")) {
-        LOG_DEV(5, F, "wrong url %s", r.uri.c_str());
+        LOG_DEV(5, F, "wrong url %s", vexa::logText(r.uri).c_str());
         return rc32(kBadParameters);
     }
     const int method = getHttpMethodType(r.method);
     if (method < 0) {
-        LOG_DEV(5, F, "wrong http method: %s", r.method.c_str());
+        LOG_DEV(5, F, "wrong http method: %s", vexa::logText(r.method).c_str());
         return rc32(kBadParameters);
     }
     const uint32_t rc = r.ch.ovix(r.response, url, r.body, static_cast<uint8_t>(method));
-    if (rc == 0) LOG_DEV(3, F, "SendHttp succ [url = %s]", r.uri.c_str());
+    if (rc == 0) LOG_DEV(3, F, "SendHttp succ [url = %s]", vexa::logText(r.uri).c_str());
     return rc32(rc);
 }
 
@@ -214,13 +215,14 @@ int32_t routeAldon(GatewayRequest& r) {
         switch (row.other) {
             case OtherMethod::NextRow: continue;
             case OtherMethod::NotSupport:
-                LOG_DEV(5, F, "wrong http method: %s", r.method.c_str());
+                LOG_DEV(5, F, "wrong http method: %s", vexa::logText(r.method).c_str());
                 return rc32(kNotSupport);
             case OtherMethod::BadParameters:
-                LOG_DEV(5, F, "wrong http method: %s", r.method.c_str());
+                LOG_DEV(5, F, "wrong http method: %s", vexa::logText(r.method).c_str());
                 return rc32(kBadParameters);
             case OtherMethod::NoSupportUrl:
-                LOG_DEV(5, F, "no support url:%s, method:%s", r.uri.c_str(), r.method.c_str());
+                LOG_DEV(5, F, "no support url:%s, method:%s", vexa::logText(r.uri).c_str(),
+                        vexa::logText(r.method).c_str());
                 return rc32(kNotSupport);
         }
     }
@@ -311,18 +313,18 @@ int32_t procDevFERROCfg(DeviceChannel& ch, const std::string& uri, const std::st
                         const std::string& body, std::string& response) {
     static const char* FN = "CVexaDevice::procDevFERROCfg";
     if (!isJsonFormat(uri)) {
-        LOG_DEV(3, FN, "uri is not json formart: %s", uri.c_str());
+        LOG_DEV(3, FN, "uri is not json formart: %s", vexa::logText(uri).c_str());
         return kNoHandler;
     }
     const std::string path = uri.substr(0, uri.find('?'));
     if (path == "/OVIX/System/reboot") {
         if (method == "PUT") return rc32(RebootDev(ch, response));
-        LOG_DEV(5, FN, "wrong http method: %s", method.c_str());
+        LOG_DEV(5, FN, "wrong http method: %s", vexa::logText(method).c_str());
         return rc32(kNotSupport);
     }
     if (path == "/OVIX/System/upgradeAldon") {
         if (method == "PUT") return rc32(UpgradeDev(ch, body, response));
-        LOG_DEV(5, FN, "wrong http method: %s", method.c_str());
+        LOG_DEV(5, FN, "wrong http method: %s", vexa::logText(method).c_str());
         return rc32(kBadParameters);
     }
     return kNoHandler;
@@ -339,7 +341,7 @@ uint32_t ovixGateway(CVexaDevice& dev, DeviceChannel& ch, const char* szConfigJs
             uint32_t http = 0;
             if (!buildStatusDocument(code, doc, http)) buildStatusDocument(kInvalidOperation, doc, http);
             response = vexa::writeJson(doc);
-            LOG_DEV(2, F, "rsp: %s", response.c_str());
+            LOG_DEV(2, F, "rsp: %s", vexa::logText(response).c_str());
         }
     } catch (...) {
         // Only allocation can fail here; answer with what can still be built.
@@ -351,8 +353,8 @@ uint32_t ovixGateway(CVexaDevice& dev, DeviceChannel& ch, const char* szConfigJs
         }
     }
     if (!szRspBuf || nRspBufLen == 0) return 0;
-    if (PAL_Strncpy_s(szRspBuf, nRspBufLen, response.c_str(), nRspBufLen - 1) != 0)
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", -1);
+    if (const int err = PAL_Strncpy_s(szRspBuf, nRspBufLen, response.c_str(), nRspBufLen - 1))
+        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
     return 0;
 }
 

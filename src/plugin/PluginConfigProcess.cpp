@@ -6,7 +6,9 @@
 #include "ConfigCenter.h"
 #include "JsonUtil.h"
 #include "Log.h"
+#include "LogLimit.h"
 #include "PAL.h"
+#include "PluginFrame.h"
 #include "VexaDeviceMgr.h"
 #include "vexadev/VexaDevPlugin.h"
 
@@ -16,11 +18,12 @@ typedef uint32_t (*Handler)(const std::string&);
 struct Command {
     const char* name;
     Handler handler;
+    bool needsInit;  // starts the libraries or touches them: only between Plugin_Init and Plugin_Fini
 };
 const Command kCommands[] = {
-    {"SetVexaSdkLog", &PluginConfigProcess::SetVexaSdkLogProcess},
-    {"NetZoneTableNotify", &PluginConfigProcess::NetZoneTableNotifyProcess},
-    {"InitListenPort", &PluginConfigProcess::InitListenPortProcess},
+    {"SetVexaSdkLog", &PluginConfigProcess::SetVexaSdkLogProcess, true},
+    {"NetZoneTableNotify", &PluginConfigProcess::NetZoneTableNotifyProcess, true},
+    {"InitListenPort", &PluginConfigProcess::InitListenPortProcess, false},
 };
 constexpr int kCommandCount = sizeof(kCommands) / sizeof(kCommands[0]);
 
@@ -45,10 +48,15 @@ uint32_t PluginConfigProcess::process(const char* head, const char* message) {
     if (!head || !message) return VEXA_ERR_STATE;
     for (const Command& c : kCommands) {
         if (strcmp(c.name, head) != 0) continue;
-        LOG_REG(2, F, "set plugin config, find process, head: %s, msg: %s", head, message);
-        return c.handler(message);
+        LOG_REG(2, F, "set plugin config, find process, head: %s, msg: %s", head, vexa::logText(message).c_str());
+        uint32_t rc = VEXA_ERR_STATE;
+        if (!pluginRunSerialised(c.needsInit, [&] { rc = c.handler(message); })) {
+            LOG_REG(4, F, "%s refused, plug-in not initialised", head);
+            return VEXA_ERR_STATE;
+        }
+        return rc;
     }
-    LOG_REG(4, F, "Not support cmd:%s!", head);
+    LOG_REG(4, F, "Not support cmd:%s!", vexa::logText(head).c_str());
     return VEXA_ERR_STATE;
 }
 
@@ -61,6 +69,11 @@ uint32_t PluginConfigProcess::SetVexaSdkLogProcess(const std::string& message) {
 uint32_t PluginConfigProcess::InitListenPortProcess(const std::string& message) {
     static const char* F = "PluginConfigProcess::InitListenPortProcess";
     CConfigCenter* cfg = CConfigCenter::instance();
+    // Devices are told the ports the libraries listen on: those stay until the libraries stop.
+    if (CVexaDeviceMgr::instance()->sdkStarted()) {
+        LOG_REG(4, F, "libraries already running, listen ports ignored");
+        return 0;
+    }
     size_t pos = 0;
     while (pos <= message.size()) {
         size_t semi = message.find(';', pos);
@@ -77,15 +90,16 @@ uint32_t PluginConfigProcess::InitListenPortProcess(const std::string& message) 
         else if (key == "pssUploadPort")
             set = &CConfigCenter::setInnerStoragePort;
         else if (key == "aldonV5AlarmPort")
-            set = &CConfigCenter::setInnerAlarmPort;
+            set = &CConfigCenter::setHostAlarmPort;
         else
             continue;
         uint32_t port = 0;
         if (!parsePort(value, port)) {
-            LOG_REG(4, F, "[%s=%s]port out of range, ignored", key.c_str(), value.c_str());
+            LOG_REG(4, F, "[%s=%s]port out of range, ignored", key.c_str(), vexa::logText(value).c_str());
             continue;
         }
         (cfg->*set)(port);
+        if (set == &CConfigCenter::setHostAlarmPort) cfg->setInnerAlarmPort(port);
     }
     return 0;
 }
@@ -93,10 +107,19 @@ uint32_t PluginConfigProcess::InitListenPortProcess(const std::string& message) 
 uint32_t PluginConfigProcess::NetZoneTableNotifyProcess(const std::string& message) {
     static const char* F = "PluginConfigProcess::NetZoneTableNotifyProcess";
     CConfigCenter* cfg = CConfigCenter::instance();
+    CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
     Json::Value root;
     if (!vexa::parseJson(message, root) || !root.isObject()) {
         LOG_REG(5, F, "parse m_jsonParams fail");
         return VEXA_ERR_STATE;
+    }
+    // While the libraries run, devices have been told the current addresses and ports: a new
+    // table must not change them.
+    if (mgr->sdkStarted()) {
+        mgr->initSDK(cfg->innerAddress(), static_cast<int32_t>(cfg->innerRegPort()),
+                     static_cast<int32_t>(cfg->hostAlarmPort()));
+        LOG_REG(4, F, "libraries already running, new network zone table ignored");
+        return 0;
     }
     // Read the whole table before changing anything, so a bad table starts nothing half-way.
     std::string accessIp;
@@ -115,14 +138,16 @@ uint32_t PluginConfigProcess::NetZoneTableNotifyProcess(const std::string& messa
             }
         }
     }
-    if (haveAccess) {
-        cfg->setAccessNetId(netId);
-        cfg->setInnerAddress(accessIp);
-    }
     const uint32_t innerReg = cfg->innerRegPort();
-    const uint32_t innerAlarm = cfg->innerAlarmPort();
     const uint32_t innerStorage = cfg->innerStoragePort();
+    // The alarm port the library will listen on: the host's, else the configured one (a port
+    // the system picks has no NAT entry).
+    const uint32_t hostAlarm = cfg->hostAlarmPort();
+    const int32_t configured = cfg->getInt("AlarmPort");
+    const uint32_t innerAlarm =
+        hostAlarm ? hostAlarm : (configured >= 1 && configured <= 65535 ? static_cast<uint32_t>(configured) : 0);
     std::string outer;
+    uint32_t outerReg = 0, outerAlarm = 0, outerStorage = 0;
     if (const Json::Value* nats = vexa::jsonMember(root, "natIps")) {
         if (nats->isArray() && haveAccess) {
             for (const Json::Value& e : *nats) {
@@ -134,25 +159,35 @@ uint32_t PluginConfigProcess::NetZoneTableNotifyProcess(const std::string& messa
                 uint32_t local = 0, nat = 0;
                 if (!parsePort(localPort, local)) continue;
                 if (!parsePort(natPort, nat)) {
-                    LOG_REG(4, F, "[natPort=%s]port out of range, ignored", natPort.c_str());
+                    LOG_REG(4, F, "[natPort=%s]port out of range, ignored", vexa::logText(natPort).c_str());
                     continue;
                 }
                 if (local == innerStorage) {
                     outer = natIp;
-                    cfg->setOuterStoragePort(nat);
-                    LOG_REG(3, F, "setPssAL5OuterAddr:%s:%d!", natIp.c_str(), static_cast<int>(nat));
+                    outerStorage = nat;
+                    LOG_REG(3, F, "setPssAL5OuterAddr:%s:%d!", vexa::logText(natIp).c_str(), static_cast<int>(nat));
                 } else if (local == innerAlarm) {
                     outer = natIp;
-                    cfg->setOuterAlarmPort(nat);
-                    LOG_REG(3, F, "setAlarmAL5SecurityOuterAddr:%s:%d!", natIp.c_str(), static_cast<int>(nat));
+                    outerAlarm = nat;
+                    LOG_REG(3, F, "setAlarmAL5SecurityOuterAddr:%s:%d!", vexa::logText(natIp).c_str(),
+                            static_cast<int>(nat));
                 } else if (local == innerReg) {
                     outer = natIp;
-                    cfg->setOuterRegPort(nat);
-                    LOG_REG(3, F, "[regOuterAddr=%s:%d]setRegOuterAddr", natIp.c_str(), static_cast<int>(nat));
+                    outerReg = nat;
+                    LOG_REG(3, F, "[regOuterAddr=%s:%d]setRegOuterAddr", vexa::logText(natIp).c_str(),
+                            static_cast<int>(nat));
                 }
             }
         }
     }
+    if (haveAccess) {
+        cfg->setAccessNetId(netId);
+        cfg->setInnerAddress(accessIp);
+    }
+    // A port without an entry in this table has no outer value: none is left from an earlier table.
+    cfg->setOuterStoragePort(outerStorage);
+    cfg->setOuterAlarmPort(outerAlarm);
+    cfg->setOuterRegPort(outerReg);
     cfg->setOuterAddress(outer);
     if (!haveAccess) {
         LOG_DEV(6, F, "strNetInfoIp is NULL,sdk not run!!!");
@@ -162,8 +197,7 @@ uint32_t PluginConfigProcess::NetZoneTableNotifyProcess(const std::string& messa
         LOG_REG(5, F, "registration port %u not set, sdk not run", innerReg);
         return VEXA_ERR_STATE;
     }
-    const int rc = CVexaDeviceMgr::instance()->initSDK(accessIp, static_cast<int32_t>(innerReg),
-                                                       static_cast<int32_t>(innerAlarm));
+    const int rc = mgr->initSDK(accessIp, static_cast<int32_t>(innerReg), static_cast<int32_t>(hostAlarm));
     return rc == 0 ? 0 : VEXA_ERR_STATE;
 }
 

@@ -148,6 +148,14 @@ std::shared_ptr<CDevBase> pluginLiveDevice(void* handle) {
 
 bool pluginInitialised() { return frame().initialised; }
 
+bool pluginRunSerialised(bool needInit, const std::function<void()>& fn) {
+    Frame& f = frame();
+    std::lock_guard<std::mutex> lk(f.stateLock);
+    if (needInit && !f.initialised) return false;
+    fn();
+    return true;
+}
+
 size_t pluginLiveDeviceCount() {
     Frame& f = frame();
     std::lock_guard<std::mutex> lk(f.liveLock);

@@ -4,6 +4,7 @@
 #define VEXA_PLUGIN_FRAME_H
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "DevBase.h"
@@ -25,6 +26,10 @@ const PluginHooks& vexaDeviceHooks();
 // the object alive for the duration of the call that asked.
 std::shared_ptr<CDevBase> pluginLiveDevice(void* handle);
 bool pluginInitialised();
+// Runs fn with Plugin_Init and Plugin_Fini held off, so what fn starts cannot outlive a Fini that
+// runs at the same time. With needInit, fn runs only while the plug-in is initialised; false when
+// it was refused.
+bool pluginRunSerialised(bool needInit, const std::function<void()>& fn);
 size_t pluginLiveDeviceCount();
 
 #endif

@@ -13,6 +13,9 @@ struct ParseCase {
     int32_t value;
 };
 
+// Test lists show the case name, not the record's bytes.
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
+
 class ConfigParse : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ConfigParse, ReadsDirectChildrenOnly) {
@@ -76,27 +79,30 @@ TEST(ConfigFile, EffectiveTimeouts) {
     struct Case {
         const char* reqTimeout;
         const char* sendTimeOut;
+        const char* maxPending;
         int64_t waitMs, recvMs;
-        uint32_t libSend, passMs;
+        uint32_t libSend, passMs, pending;
     } cases[] = {
-        {nullptr, nullptr, 10000, 9000, 30000, 30000},  // empty configuration: sane waits, not zero
-        {"0", "0", 10000, 9000, 30000, 30000},
-        {"-3", "-1", 10000, 9000, 30000, 30000},
-        {"1", "5", 2000, 1000, 5, 5000},
-        {"5", "30", 5000, 4000, 30, 30000},
-        {"2147483647", "2147483647", 2147483647000LL, 2147483646000LL, 2147483647u, 0xFFFFFFFFu},
+        {nullptr, nullptr, nullptr, 10000, 9000, 30000, 30000, 1024},  // empty configuration: sane values, not zero
+        {"0", "0", "0", 10000, 9000, 30000, 30000, 1024},
+        {"-3", "-1", "-7", 10000, 9000, 30000, 30000, 1024},
+        {"1", "5", "5", 2000, 1000, 5, 5000, 5},
+        {"5", "30", "2048", 5000, 4000, 30, 30000, 2048},
+        {"2147483647", "2147483647", "x", 2147483647000LL, 2147483646000LL, 2147483647u, 0xFFFFFFFFu, 1024},
     };
     for (const Case& c : cases) {
         CConfigCenter cfg;
         std::string text = "<c>";
         if (c.reqTimeout) text += std::string("<req_timeout>") + c.reqTimeout + "</req_timeout>";
         if (c.sendTimeOut) text += std::string("<sendTimeOut>") + c.sendTimeOut + "</sendTimeOut>";
+        if (c.maxPending) text += std::string("<MaxPendingLogins>") + c.maxPending + "</MaxPendingLogins>";
         cfg.parseConfigText(text + "</c>");
         const std::string what = std::string(c.reqTimeout ? c.reqTimeout : "-") + "/" + (c.sendTimeOut ? c.sendTimeOut : "-");
         EXPECT_EQ(cfg.reqWaitMs(), c.waitMs) << what;
         EXPECT_EQ(cfg.recvTimeoutMs(), c.recvMs) << what;
         EXPECT_EQ(cfg.libSendTimeout(), c.libSend) << what;
         EXPECT_EQ(cfg.passThroughTimeoutMs(), c.passMs) << what;
+        EXPECT_EQ(cfg.maxPendingLogins(), c.pending) << what;
     }
 }
 

@@ -191,7 +191,13 @@ TEST(AnswerConversion, ModelAnswers) {
         {"{\"status\":403}", 0x40000002, nullptr},
         {"{\"status\":500}", 0x30000001, nullptr},
         {"{\"status\":418}", 0xFFFFFFFF, nullptr},
-        {"{\"status\":\"404\",\"data\":1}", 0, "1"},  // a status that is no integer is not a failure
+        // A status that is no integer, or an answer over the answer buffer, is malformed.
+        {"{\"status\":\"200\",\"data\":1}", 0x4000000a, nullptr},
+        {"{\"status\":1.5,\"data\":1}", 0x4000000a, nullptr},
+        {"{\"status\":200.0,\"data\":1}", 0x4000000a, nullptr},
+        {"{\"status\":true,\"data\":1}", 0x4000000a, nullptr},
+        {"{\"status\":null}", 0x4000000a, nullptr},
+        {"{\"status\":4294967496}", 0x4000000a, nullptr},
         {"{\"status\":400,\"code\":\"0x01400\"}", 0x4000a2fa, nullptr},  // a prefix matches the first row
         {"{\"status\":400,\"code\":\"\"}", 0x4000a2fa, nullptr},
         {"{\"status\":400,\"code\":\"0X0140002C\"}", 0x4000a36f, nullptr},
@@ -204,6 +210,15 @@ TEST(AnswerConversion, ModelAnswers) {
         std::string rsp = c.answer;
         EXPECT_EQ(CVexaDevice::covertVexaRsp(rsp), c.result) << c.answer;
         EXPECT_EQ(rsp, c.response ? c.response : c.answer) << c.answer;
+    }
+    struct Sized {
+        size_t size;
+        uint32_t result;
+    } sized[] = {{CVexaDevice::kMaxBody, 0}, {CVexaDevice::kMaxBody + 1, 0x4000000a}};
+    for (const Sized& c : sized) {
+        const std::string head = "{\"status\":200,\"data\":\"";
+        std::string rsp = head + std::string(c.size - head.size() - 2, 'v') + "\"}";
+        EXPECT_EQ(CVexaDevice::covertVexaRsp(rsp), c.result) << c.size;
     }
 }
 
@@ -221,6 +236,10 @@ TEST(AnswerConversion, DeviceApiStatus) {
         {"<ResponseStatus><statusCode>99999</statusCode></ResponseStatus>", (99999u << 28) + 1, "unKnownErrorCode"},
         {"<ResponseStatus><other>1</other></ResponseStatus>", 0x60000001, nullptr},
         {"not xml", 0x60000001, nullptr},
+        {"{\"statusCode\":1,\"statusString\":\"OK\"}", 0, nullptr},
+        {" {\"statusCode\":4,\"subStatusCode\":\"notSupport\"}", 0x40000001, "notSupport"},
+        {"{\"statusCode\":\"1\"}", 0x60000001, nullptr},
+        {"{\"other\":1}", 0x60000001, nullptr},
         {"", 0x60000001, nullptr},
     };
     for (const Case& c : cases) {

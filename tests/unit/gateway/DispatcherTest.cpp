@@ -214,6 +214,35 @@ TEST_F(Dispatcher, AldonRoutes) {
     EXPECT_TRUE(ch.sent.empty());
 }
 
+TEST_F(Dispatcher, SecurityControlFailuresNeverAnswerOk) {
+    login("VEXA");
+    // Failed answer frames (error 1, missing, "x", -5) reach the handlers as the channel's
+    // failure, with whatever text it left; a success may still carry a failing model status.
+    const struct { uint32_t rc; const char* text; uint32_t code; } answers[] = {
+        {0x30000001, R"({"error":1})", 0x30000001}, {0x30000001, "", 0x30000001},
+        {0x4000000a, R"({"error":"x"})", 0x4000000a},
+        {0x30000001, R"({"error":-5,"data":{"armMode":"process"}})", 0x30000001},
+        {258, R"({"numOfMatches":1,"totalMatches":1})", 0x40000006},
+        {0, R"({"status":"500"})", 0x4000000a}, {0, R"({"status":"200"})", 0x4000000a},
+        {0, R"({"status":null,"armMode":"process"})", 0x4000000a}, {0, R"({"status":-5})", 0x40000006},
+        {0, R"({"status":500,"code":"0x01400016"})", 0x40008000},
+    };
+    const struct { const char *method, *uri, *body; } routes[] = {
+        {"PUT", "/OVIX/SecurityCP/control/arm/1?format=json", ""},
+        {"PUT", "/OVIX/SecurityCP/control/disarm?format=json", R"({"SubSysList":[{"SubSys":{"id":1}}]})"},
+        {"PUT", "/OVIX/SecurityCP/control/faultArmConfirm?format=json", R"({"SubSysList":[]})"},
+        {"GET", "/OVIX/SecurityCP/status/subSystems?format=json", ""},
+        {"POST", "/OVIX/SecurityCP/control/searchSubSystemArmStatus?format=json", "{}"},
+    };
+    for (const auto& r : routes) {
+        for (const auto& a : answers) {
+            ch.answers.clear();
+            ch.script(a.rc, a.text);
+            EXPECT_EQ(call(r.method, r.uri, r.body), statusText(a.code)) << r.uri << " " << a.text;
+        }
+    }
+}
+
 TEST_F(Dispatcher, ResponseRules) {
     login("aldonV5");
     const struct {

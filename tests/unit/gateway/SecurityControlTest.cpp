@@ -4,6 +4,7 @@
 #include "IntercomCapability.h"
 #include "JsonUtil.h"
 #include "SecurityControl.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -173,6 +174,35 @@ TEST(SecurityControl, StatusSearchFailures) {
     }
 }
 
+TEST(SecurityControl, StatusSearchGatheringIsBounded) {
+    // Pages that keep claiming more: many small entries, then few wide ones.
+    const auto pageOf = [](int n, int total, size_t width) {
+        Json::Value root(Json::objectValue);
+        root["numOfMatches"] = n;
+        root["totalMatches"] = total;
+        Json::Value& list = root["matchResults"] = Json::Value(Json::arrayValue);
+        for (int i = 0; i < n; ++i) list[i]["subSystemArmStatus"] = std::string(width, 'a');
+        return vexa::writeJson(root);
+    };
+    const struct { std::string page; size_t minEntries, maxEntries; } cases[] = {
+        {pageOf(6000, 15000, 1), kSubSystemMaxEntries, kSubSystemMaxEntries},
+        {pageOf(50, 2000, 1000), 900, 1100},
+    };
+    for (const auto& c : cases) {
+        FakeChannel ch;
+        ch.fallback = {0, c.page};
+        vtest::LogCapture log(4);
+        std::string rsp;
+        ASSERT_EQ(getSubSystemStatus(ch, rsp), 0u);
+        Json::Value out;
+        ASSERT_TRUE(vexa::parseJson(rsp, out));
+        EXPECT_GE(out["SubSysList"].size(), c.minEntries);
+        EXPECT_LE(out["SubSysList"].size(), c.maxEntries);
+        EXPECT_LE(rsp.size(), kSubSystemMaxText + 64);
+        EXPECT_TRUE(log.contains("search stops gathering"));
+    }
+}
+
 TEST(SecurityControl, StatusEntryConversion) {
     FakeChannel ch;
     ch.script(0, R"({"numOfMatches":3,"totalMatches":3,"matchResults":[)"
@@ -236,7 +266,7 @@ TEST(IntercomCapability, CommandsAndDocuments) {
         EXPECT_EQ(ch.sent[0].identifier, c.identifier);
         EXPECT_EQ(ch.sent[0].body, c.sent);
         EXPECT_EQ(rsp, c.response);
-        for (const char* bad : {"not json", "[]"}) {  // and a failure leaves nothing behind
+        for (const char* bad : {"not json", "[]", R"({"status":"500"})"}) {  // and a failure leaves nothing behind
             FakeChannel b;
             b.script(0, bad);
             EXPECT_EQ(c.call(b, rsp), kInvalidContent) << c.identifier;

@@ -1,0 +1,263 @@
+// On-line set-up and request channel against simulated devices over loopback: set-up steps and
+// their failures, set-ups that must not wait for each other, picture-server reset, pass-through
+// and FERRO requests.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+
+#include "../../integration/GatewayFixture.h"
+#include "SetupPool.h"
+#include "TestSupport.h"
+#include "VexaDevice.h"
+#include "VexaDeviceMgr.h"
+#include "devsim/Equipment.h"
+
+namespace {
+
+using devsim::Family;
+using devsim::FaultAction;
+using std::chrono::seconds;
+const char* const kSubscription = "EventSubscription/AddEventSubscribeCfg";
+
+devsim::Fault fault(FaultAction action, std::vector<std::string> match, int times = -1) {
+    devsim::Fault f;
+    f.action = action;
+    f.match = std::move(match);
+    f.times = times;
+    return f;
+}
+
+class OnlineSetup : public vtest::GatewayFixture {
+protected:
+    std::string configXml() const override { return timeoutXml("1"); }
+    static std::string timeoutXml(const char* reqTimeout) {
+        return std::string("<config><req_timeout>") + reqTimeout +
+               "</req_timeout><sendTimeOut>2</sendTimeOut><HeartbeatEnable>1</HeartbeatEnable>"
+               "<hb_time>30</hb_time><hb_fail>3</hb_fail></config>";
+    }
+    // Host device plus simulated twin; waits for the login unless told not to.
+    std::shared_ptr<CVexaDevice> online(const std::string& id, std::shared_ptr<devsim::Equipment> eq,
+                                        Family family = Family::Vexa, const std::string& type = "SecurityCP",
+                                        bool wait = true) {
+        auto host = addHostDevice("DeviceId=" + id + ";DeviceKey=k;DevType=" + type + ";DevProtocol=" +
+                                  (family == Family::Vexa ? "VEXA" : "aldonV5") + ";AllowDirectConn=1;AlarmActiveStatus=active;");
+        auto cfg = deviceConfig(id, "k", family);
+        cfg.handler = eq->handler();
+        sim->addDevice(cfg)->start();
+        if (wait) {
+            EXPECT_TRUE(waitStatus(host, 0)) << id;
+        }
+        return CVexaDeviceMgr::instance()->findDevice(id);
+    }
+    static bool seen(const std::shared_ptr<devsim::Equipment>& eq, const std::string& key, size_t n = 1) {
+        return vtest::waitUntil([&] { return eq->requestsFor(key).size() >= n; }, seconds(10));
+    }
+};
+
+TEST_F(OnlineSetup, AldonStepsByDeviceType) {
+    struct Case {
+        const char* id;
+        const char* type;
+        bool pictureServer;
+    } cases[] = {{"cp-1", "SecurityCP", true}, {"cam-1", "IPCamera", false}};
+    vtest::LogCapture log(3);
+    for (const Case& c : cases) {
+        auto cam = devsim::makeCamera();
+        online(c.id, cam, Family::AldonV5, c.type);
+        ASSERT_TRUE(seen(cam, "/OVIX/Event/notification/httpHosts/1")) << c.id;
+        EXPECT_TRUE(vtest::waitUntil([&] { return log.contains("[deviceId=" + std::string(c.id) + ",addr="); }));
+        if (c.pictureServer) {
+            ASSERT_TRUE(seen(cam, "/OVIX/System/PictureServer")) << c.id;
+            // The device's JSON status answer counts as success.
+            EXPECT_TRUE(vtest::waitUntil([&] { return log.contains("picture server ok."); })) << c.id;
+        }
+        EXPECT_EQ(cam->requestsFor("/OVIX/System/PictureServer").size(), c.pictureServer ? 1u : 0u) << c.id;
+    }
+}
+
+TEST_F(OnlineSetup, FailedSubscriptionIsLogged) {
+    struct Case {
+        const char* id;
+        FaultAction action;
+        const char* reason;
+    } cases[] = {{"sub-refused", FaultAction::DeviceError, "reason=0x40008000"},
+                 {"sub-silent", FaultAction::Silent, "reason=0x102"}};
+    vtest::LogCapture log(4);
+    for (const Case& c : cases) {
+        auto panel = devsim::makePanel();
+        panel->addFault(fault(c.action, {kSubscription}));
+        online(c.id, panel);
+        EXPECT_TRUE(vtest::waitUntil([&] {
+            return log.contains("[deviceID=" + std::string(c.id) + ",userHandle=") && log.contains(c.reason);
+        })) << c.id;
+        EXPECT_TRUE(log.contains("event subscription failed.")) << c.id;
+    }
+}
+
+TEST_F(OnlineSetup, EndsAndAbandonedSetups) {
+    auto panel = devsim::makePanel();
+    auto dev = online("panel-x", panel);
+    ASSERT_TRUE(dev);
+    ASSERT_TRUE(seen(panel, kSubscription));
+    const int32_t h = dev->userHandle();
+    struct Case {
+        const char* what;
+        int32_t loginHandle;  // the handle the device object holds
+        int32_t setupHandle;  // the handle the set-up was started for
+        const char* protocol;
+        int result;
+        size_t subscriptions;  // seen by the device afterwards
+    } cases[] = {
+        {"no such session", h + 1000, h + 1000, "VEXA", -1, 1},
+        {"neither family", h, h, "other", -1, 1},
+        {"session changed meanwhile", h + 1, h, "VEXA", 0, 1},
+        {"same session", h, h, "VEXA", 0, 2},
+    };
+    vtest::LogCapture log(4);
+    for (const Case& c : cases) {
+        auto x = std::make_shared<CVexaDevice>();
+        x->setLogin({c.loginHandle, "127.0.0.1", 1, c.protocol, "SN"});
+        EXPECT_EQ(x->proDeviceOn(c.setupHandle), c.result) << c.what;
+        EXPECT_EQ(panel->requestsFor(kSubscription).size(), c.subscriptions) << c.what;
+    }
+    EXPECT_TRUE(log.contains("VEXA_CMS_SetKeepAliveTime failed."));
+}
+
+TEST_F(OnlineSetup, ResetPictureServerReportsTheDevicesStatus) {
+    auto cam = devsim::makeCamera();
+    auto dev = online("cp-reset", cam, Family::AldonV5, "SecurityCP");
+    ASSERT_TRUE(dev);
+    ASSERT_TRUE(seen(cam, "/OVIX/System/PictureServer"));
+    struct Case {
+        const char* what;
+        std::string body;
+        bool refuse;
+        uint32_t result;
+        size_t sent;  // picture-server requests the device saw in all
+    } cases[] = {
+        {"accepted", "{\"AK\":\"ak1\",\"SK\":\"sk1\"}", false, 0, 2},
+        {"refused", "{}", true, 0x40000001, 3},  // statusCode 4 from the device
+        {"document over 1023 characters", "{\"AK\":\"" + std::string(1100, 'a') + "\"}", false, 0x60000001, 3},
+    };
+    vtest::LogCapture log(5);
+    for (const Case& c : cases) {
+        cam->clearFaults();
+        if (c.refuse) {
+            auto f = fault(FaultAction::DeviceError, {"/OVIX/System/PictureServer"});
+            f.statusCode = 4;
+            f.subStatusCode = "notSupport";
+            cam->addFault(f);
+        }
+        log.clear();
+        EXPECT_EQ(dev->resetPictureServer(c.body), c.result) << c.what;
+        EXPECT_EQ(cam->requestsFor("/OVIX/System/PictureServer").size(), c.sent) << c.what;
+        EXPECT_EQ(log.contains("config PictureServer failed."), c.result != 0) << c.what;
+    }
+    EXPECT_NE(cam->requestsFor("/OVIX/System/PictureServer")[1].body.find("\"clouldAccessKey\":\"ak1\""),
+              std::string::npos);
+}
+
+TEST_F(OnlineSetup, PassThroughRequestLine) {
+    auto cam = devsim::makeCamera();
+    auto dev = online("cam-line", cam, Family::AldonV5, "IPCamera");
+    ASSERT_TRUE(dev);
+    const std::string prefix = "/OVIX/Long/";
+    struct Case {
+        size_t lineLen;  // "GET " + URL
+        uint32_t result;
+        bool sent;
+    } cases[] = {{255, 0, true}, {256, 0x60000001, false}};
+    for (const Case& c : cases) {
+        const std::string url = prefix + std::string(c.lineLen - 4 - prefix.size(), c.sent ? 'y' : 'n');
+        std::string rsp;
+        EXPECT_EQ(dev->ovixConfig(rsp, url, "", 0), c.result) << c.lineLen;
+        EXPECT_EQ(cam->requestsFor(url).size(), c.sent ? 1u : 0u) << c.lineLen;  // the call is synchronous
+    }
+    // A failed pass-through names the request URL, not the request line.
+    cam->addFault(fault(FaultAction::TransportError, {"/OVIX/System/deviceInfo"}));
+    vtest::LogCapture log(5);
+    std::string rsp;
+    EXPECT_EQ(dev->ovixConfig(rsp, "/OVIX/System/deviceInfo", "", 0), 0xFFFFFFFFu);
+    EXPECT_TRUE(log.contains("url=/OVIX/System/deviceInfo,req=]VEXA_CMS_OVIXPassThrough fail"));
+}
+
+TEST_F(OnlineSetup, FerroCommands) {
+    auto panel = devsim::makePanel();
+    auto dev = online("panel-ferro", panel);
+    ASSERT_TRUE(dev);
+    struct Case {
+        bool silent;
+        uint32_t result;
+        const char* line;
+    } cases[] = {{false, 0, "VEXA_CMS_ConfigDev."}, {true, 258, "strCmd=SYNC]wait timeout."}};
+    vtest::LogCapture log(2);
+    for (const Case& c : cases) {
+        if (c.silent) panel->addFault(fault(FaultAction::Silent, {"ferro"}, 1));
+        std::string rsp;
+        EXPECT_EQ(dev->ferroConfig(rsp, "SYNC", "{\"a\":1}"), c.result);
+        if (!c.silent) {
+            EXPECT_NE(rsp.find("\"status\":200"), std::string::npos) << rsp;
+        }
+        EXPECT_TRUE(log.contains(c.line)) << c.line;
+    }
+    EXPECT_EQ(panel->requestsFor("ferro").size(), 2u);
+}
+
+// Silent devices' set-ups wait for their answers; a healthy device's set-up does not wait behind them.
+class SilentSetups : public OnlineSetup {
+protected:
+    std::string configXml() const override { return timeoutXml("60"); }
+};
+
+TEST_F(SilentSetups, HealthyDeviceIsNotHeldUp) {
+    devsim::raiseFileLimit();
+    constexpr size_t kSilent = 100;
+    std::vector<std::shared_ptr<devsim::PanelModel>> mute;
+    for (size_t i = 0; i < kSilent; ++i) {
+        mute.push_back(devsim::makePanel());
+        mute.back()->addFault(fault(FaultAction::Silent, {}));
+        online("mute-" + std::to_string(i), mute.back(), Family::Vexa, "SecurityCP", false);
+    }
+    // Every silent set-up is under way, each waiting for an answer that never comes.
+    EXPECT_TRUE(vtest::waitUntil(
+        [&] {
+            for (auto& m : mute)
+                if (m->requestsFor(kSubscription).empty()) return false;
+            return true;
+        },
+        seconds(30)));
+    auto healthy = devsim::makePanel();
+    online("healthy", healthy);
+    // Long before the 60 s a queued set-up would wait.
+    EXPECT_TRUE(vtest::waitUntil([&] { return !healthy->requestsFor(kSubscription).empty(); }, seconds(20)));
+}
+
+TEST(SetupThreads, EachSetupRunsAtOnce) {
+    SetupPool pool;
+    vtest::LogCapture log(5);
+    EXPECT_FALSE(pool.post("dev-early", [] {}));
+    EXPECT_TRUE(log.contains("[deviceID=dev-early,reason=not running]set-up not queued."));
+    pool.start();
+    std::mutex m;
+    std::condition_variable cv;
+    bool release = false;
+    std::atomic<int> blocked{0}, ran{0};
+    for (int i = 0; i < 40; ++i)
+        ASSERT_TRUE(pool.post("slow", [&] {
+            blocked++;
+            std::unique_lock<std::mutex> lk(m);
+            cv.wait(lk, [&] { return release; });
+        }));
+    ASSERT_TRUE(pool.post("quick", [&] { ran++; }));
+    EXPECT_TRUE(vtest::waitUntil([&] { return ran.load() == 1 && blocked.load() == 40; }));
+    {
+        std::lock_guard<std::mutex> lk(m);
+        release = true;
+    }
+    cv.notify_all();
+    pool.stop();
+    EXPECT_FALSE(pool.post("dev-late", [] {}));
+}
+
+}  // namespace
