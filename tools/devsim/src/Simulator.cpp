@@ -200,6 +200,16 @@ struct Device::Impl {
     bool awaitingDas = false;
     bool userStopped = false;  // logout() or vanish() by the owner: no auto-reconnect after logout
     std::atomic<uint32_t> alarmSeq{0};
+    std::atomic<bool> alarmDeaf{false};
+    bool alarmAfterLogin = false;  // connectAlarm() during the login: connect once logged in
+
+    // Alarms not yet acknowledged, oldest first; `sent` once written on some alarm link.
+    struct PendingAlarm {
+        uint32_t seq;
+        std::string bytes;
+        bool sent;
+    };
+    std::deque<PendingAlarm> unacked;
 
     // Rate mode.
     Clock::time_point rateStart{};
@@ -382,7 +392,8 @@ public:
                 const auto r = c->dec.next(f, why);
                 if (r == vexawire::FrameDecoder::Result::NeedMore) break;
                 if (r == vexawire::FrameDecoder::Result::Error) {
-                    RunLog_Write(4, kMod, "%s: bad frame from gateway: %s", d->id().c_str(), why.c_str());
+                    // One line per connection (it closes); the peer's text is cut short.
+                    RunLog_Write(4, kMod, "%s: bad frame from gateway: %.200s", d->id().c_str(), why.c_str());
                     lost(d, c, "bad frame: " + why);
                     return;
                 }
@@ -442,7 +453,7 @@ public:
     }
 
     static void connectTo(const DevicePtr& d, const ConnPtr& c, const std::vector<tcp::endpoint>& eps) {
-        asio::async_connect(c->sock, eps, [d, c](asio::error_code ec, const tcp::endpoint&) {
+        auto done = [d, c](asio::error_code ec) {
             if (c->closed) return;
             if (ec) {
                 lost(d, c, "connect: " + ec.message());
@@ -451,15 +462,30 @@ public:
             asio::error_code ig;
             c->sock.set_option(tcp::no_delay(true), ig);
             c->connected = true;
-            if (c == d->m_impl->cmd)
+            const bool isCmd = c == d->m_impl->cmd;
+            if (isCmd)
                 onCmdConnected(d, c);
             else
                 onAlarmConnected(d, c);
             if (!c->closed) {
                 if (!c->outq.empty() && !c->writing) writeNext(d, c);
-                startRead(d, c);
+                if (isCmd || !d->m_impl->alarmDeaf) startRead(d, c);
             }
-        });
+        };
+        if (d->m_cfg.bindAddress.empty() || eps.empty()) {
+            asio::async_connect(c->sock, eps, [done](asio::error_code ec, const tcp::endpoint&) { done(ec); });
+            return;
+        }
+        // A chosen source address: one endpoint, socket bound before the connect.
+        asio::error_code ec;
+        const auto local = asio::ip::make_address(d->m_cfg.bindAddress, ec);
+        if (!ec) c->sock.open(eps.front().protocol(), ec);
+        if (!ec) c->sock.bind(tcp::endpoint(local, 0), ec);
+        if (ec) {
+            lost(d, c, "bind " + d->m_cfg.bindAddress + ": " + ec.message());
+            return;
+        }
+        c->sock.async_connect(eps.front(), done);
     }
 
     static void onCmdConnected(const DevicePtr& d, const ConnPtr& c) {
@@ -556,6 +582,7 @@ public:
             st.logins++;
         });
         if (c->closed) return;  // the listener may have acted
+        if (im.alarmAfterLogin) doConnectAlarm(d);
         if (cfg.vanishAfterLogin) {
             doVanish(d);
             return;
@@ -616,7 +643,12 @@ public:
         out["seq"] = vexawire::getU32(f, "seq");
         out["error"] = 0;
         if (a.members.isObject())
-            for (const auto& name : a.members.getMemberNames()) out[name] = a.members[name];
+            for (const auto& name : a.members.getMemberNames()) {
+                if (a.members[name].isNull())
+                    out.removeMember(name);
+                else
+                    out[name] = a.members[name];
+            }
         if (a.delay.count() <= 0) {
             send(d, c, out);
             update(*d, [](DeviceStatus& st) { st.answersSent++; });
@@ -683,6 +715,15 @@ public:
     static void doConnectAlarm(const DevicePtr& d) {
         Impl& im = *d->m_impl;
         if (d->m_core->stopping) return;
+        // Like a real device, the alarm link follows the loginAck; a device that never started
+        // (or whose session ended) connects at once, which is how strangers are simulated.
+        const State s = curState(*d);
+        if (s == State::Connecting || s == State::Registering) {
+            im.alarmAfterLogin = true;
+            update(*d, [](DeviceStatus& st) { st.alarmState = AlarmState::Connecting; });
+            return;
+        }
+        im.alarmAfterLogin = false;
         closeConn(im.alarm);
         auto c = std::make_shared<Conn>(im.strand);
         im.alarm = c;
@@ -710,6 +751,7 @@ public:
     }
 
     static void onAlarmConnected(const DevicePtr& d, const ConnPtr& c) {
+        if (d->m_cfg.alarmNoHello) return;
         Json::Value f = frame("alarmHello");
         f["deviceId"] = d->m_cfg.deviceId;
         f["protocolVersion"] = d->protocolVersion();
@@ -722,8 +764,25 @@ public:
             d->m_st.alarmState = AlarmState::Hello;
         }
         d->m_cv.notify_all();
-        // The hello goes before anything pushed while connecting.
-        c->outq.push_front(vexawire::encodeFrame(f));
+        // The hello first, then every alarm still unacknowledged (resent or pushed while
+        // connecting) in order, then raw bytes queued meanwhile.
+        std::deque<std::string> q;
+        q.push_back(vexawire::encodeFrame(f));
+        uint64_t resent = 0, first = 0;
+        for (auto& p : d->m_impl->unacked) {
+            q.push_back(p.bytes);
+            (p.sent ? resent : first)++;
+            p.sent = true;
+        }
+        for (auto& b : c->outq) q.push_back(std::move(b));
+        c->outq.swap(q);
+        if (resent > 0) RunLog_Write(3, kMod, "%s: resending %llu unacknowledged alarms", d->id().c_str(),
+                                     static_cast<unsigned long long>(resent));
+        if (resent + first > 0)
+            update(*d, [&](DeviceStatus& st) {
+                st.alarmsResent += resent;
+                st.alarmsSent += first;
+            });
     }
 
     static void onAlarmFrame(const DevicePtr& d, const ConnPtr& c, const Json::Value& f) {
@@ -732,9 +791,16 @@ public:
             update(*d, [](DeviceStatus& st) { st.alarmState = AlarmState::Ready; });
         } else if (type == "alarmAck") {
             const uint32_t seq = vexawire::getU32(f, "seq");
+            auto& un = d->m_impl->unacked;
+            for (auto it = un.begin(); it != un.end(); ++it)
+                if (it->seq == seq && it->sent) {
+                    un.erase(it);
+                    break;
+                }
             update(*d, [&](DeviceStatus& st) {
                 st.alarmAcks++;
                 st.lastAlarmAckSeq = seq;
+                st.alarmsUnacked = un.size();
             });
         } else if (type == "refused") {
             const std::string reason = vexawire::getString(f, "reason");
@@ -748,14 +814,35 @@ public:
         }
     }
 
+    // Written at once on a connected link; otherwise kept for the next link's hello.
     static void sendAlarm(const DevicePtr& d, Json::Value f) {
-        ConnPtr c = d->m_impl->alarm;
-        if (!c || c->closed) {
+        Impl& im = *d->m_impl;
+        const size_t cap = d->m_cfg.maxUnackedAlarms;
+        ConnPtr c = im.alarm;
+        const bool now = c && !c->closed && c->connected && !d->m_cfg.alarmNoHello;
+        std::string bytes = vexawire::encodeFrame(f);
+        uint64_t discarded = 0;
+        if (cap > 0) {
+            while (im.unacked.size() >= cap) {
+                im.unacked.pop_front();
+                discarded++;
+            }
+            im.unacked.push_back({vexawire::getU32(f, "seq"), bytes, now});
+        } else if (!now) {
             RunLog_Write(3, kMod, "%s: no alarm connection, alarm dropped", d->id().c_str());
-            return;
         }
-        send(d, c, f);
-        update(*d, [](DeviceStatus& st) { st.alarmsSent++; });
+        if (now) enqueue(d, c, std::move(bytes));
+        uint64_t total = 0;
+        update(*d, [&](DeviceStatus& st) {
+            if (now) st.alarmsSent++;
+            st.alarmsDiscarded += discarded;
+            st.alarmsUnacked = im.unacked.size();
+            total = st.alarmsDiscarded;
+        });
+        // One line per 1,000 discarded, so a long outage cannot flood the log.
+        if (discarded > 0 && (total == discarded || total / 1000 != (total - discarded) / 1000))
+            RunLog_Write(4, kMod, "%s: unacknowledged alarm store full, %llu oldest discarded so far",
+                         d->id().c_str(), static_cast<unsigned long long>(total));
     }
 
     static void rateTick(const DevicePtr& d) {
@@ -977,6 +1064,21 @@ void Device::startAlarmRate(double perSecond, std::chrono::milliseconds duration
         DeviceOps::rateTick(self);
     });
 }
+
+void Device::dropAlarmLink() {
+    if (m_core->stopping) return;
+    auto self = shared_from_this();
+    asio::post(m_impl->strand, [self] {
+        Impl& im = *self->m_impl;
+        if (!im.alarm || im.alarm->closed) return;
+        DeviceOps::closeConn(im.alarm);
+        DeviceOps::update(*self, [](DeviceStatus& st) {
+            if (st.alarmState != AlarmState::Refused) st.alarmState = AlarmState::Closed;
+        });
+    });
+}
+
+void Device::setAlarmLinkDeaf(bool deaf) { m_impl->alarmDeaf = deaf; }
 
 void Device::sendAlarmRaw(std::string bytes) {
     if (m_core->stopping) return;

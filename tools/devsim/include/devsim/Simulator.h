@@ -43,7 +43,8 @@ bool parseMalformed(const std::string& name, Malformed& out);  // "zero", "over"
 std::string malformedBytes(Malformed m);
 
 // What a request handler decides. `members` are merged into the answer frame after "type", "seq"
-// and "error" (0) are set, so they may override "error".
+// and "error" (0) are set, so they may override "seq" (a foreign answer) or "error" (1, "x");
+// a null member removes it (an answer without "error").
 struct Answer {
     bool send = true;
     Json::Value members = Json::Value(Json::objectValue);
@@ -81,6 +82,7 @@ struct DeviceConfig {
     std::string firmware = "V1.0.0 build 240101";
 
     std::string host = "127.0.0.1";
+    std::string bindAddress;  // non-empty: local source address of both connections (e.g. 127.0.0.2)
     uint16_t cmsPort = 0;
     std::string alarmHost;  // empty: host
     uint16_t amsPort = 0;   // 0: the alarmServer address and port of the loginAck
@@ -105,6 +107,9 @@ struct DeviceConfig {
     bool vanishAfterLogin = false;             // close abruptly as soon as logged in
     bool autoReconnect = false;                // start again when a session ends (not after logout())
     std::chrono::milliseconds reconnectDelay{1000};
+    bool alarmNoHello = false;     // alarm link that never says alarmHello
+    // Alarms kept until acknowledged; beyond this the oldest is discarded (counted and logged).
+    size_t maxUnackedAlarms = 65536;
 
     RequestHandler handler;  // empty: defaultAnswer
 };
@@ -130,6 +135,9 @@ struct DeviceStatus {
     uint64_t alarmsSent = 0;
     uint64_t alarmAcks = 0;
     uint32_t lastAlarmAckSeq = 0;
+    uint64_t alarmsUnacked = 0;    // kept for a resend until acknowledged
+    uint64_t alarmsResent = 0;     // sent again on a later alarm link
+    uint64_t alarmsDiscarded = 0;  // pushed out of a full unacknowledged store
     std::string closeWhy;      // why the last connection ended (peer, bad frame, vanish, ...)
 };
 
@@ -177,6 +185,11 @@ public:
     uint32_t pushStructuredAlarm(int alarmType, int dataType, int kind, const std::string& text,
                                  const std::string* descriptor = nullptr, bool header = false);
     bool waitAlarmAcks(uint64_t n, std::chrono::milliseconds timeout) const;
+    // Alarms that were not acknowledged stay with the device and go out again, in order, right
+    // after the alarmHello of the next alarm link. Closes the alarm link abruptly.
+    void dropAlarmLink();
+    // Alarm links connected from now on are never read: their alarms stay unacknowledged.
+    void setAlarmLinkDeaf(bool deaf);
     // Plain alarms at `perSecond` for `duration` on the alarm connection (connect it first). An
     // empty payload sends the mixed cycle of every alarm form instead, each by its own route.
     void startAlarmRate(double perSecond, std::chrono::milliseconds duration, int alarmType = 1,
