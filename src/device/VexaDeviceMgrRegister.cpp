@@ -305,7 +305,7 @@ void CVexaDeviceMgr::postLogout(const std::string& id, int32_t hint, int32_t use
 // ---------------------------------------------------------------------------------------------
 
 VEXA_BOOL CVexaDeviceMgr::pfnSubscribeMsgCB(int32_t, uint32_t, VEXA_CMS_MSG* msg, void* user) {
-    static const char* F = "pfnSubscribeMsgCB";
+    static const char* F = "CVexaDeviceMgr::pfnSubscribeMsgCB";
     try {
         if (!user || !msg || !msg->pData || msg->dwDataLen == 0) return 0;
         if (msg->dwMsgType != 2) {
@@ -339,7 +339,7 @@ void CVexaDeviceMgr::pfnExceptionCB(const VEXA_CMS_EXCEPTION* exc, void* user) {
         if (!exc || !user) return;
         if (exc->dwType != 1 && exc->dwType != 2 && exc->dwType != 4) return;
         if (static_cast<CVexaDeviceMgr*>(user)->findDeviceByHandle(exc->lUserHandle))
-            LOG_REG(4, "pfnExceptionCB", "[userHandle=%ld,type=%d,errCode=%d]ExceptionCallback",
+            LOG_REG(4, "CVexaDeviceMgr::pfnExceptionCB", "[userHandle=%ld,type=%d,errCode=%d]ExceptionCallback",
                     static_cast<long>(exc->lUserHandle), static_cast<int>(exc->dwType),
                     static_cast<int>(exc->dwErrorCode));
     } catch (...) {
