@@ -4,9 +4,24 @@
 
 namespace vexa {
 
+namespace {
+// How far TinyXML steps over a byte it reads as UTF-8: a lead byte claims its whole sequence,
+// without looking for the end of the text on the way.
+size_t tinyStep(unsigned char c) {
+    if (c >= 0xF0) return 4;  // counted generously: a wider guess only refuses more
+    if (c >= 0xE0) return 3;
+    if (c >= 0xC0) return 2;
+    return 1;
+}
+}  // namespace
+
 bool xmlSafeToParse(const std::string& text) {
     if (text.size() > kMaxXmlText) return false;
     if (memchr(text.data(), '\0', text.size())) return false;
+    // A sequence cut off by the end of the text would make TinyXML step past the terminator and
+    // read beyond the buffer.
+    for (size_t i = text.size() > 3 ? text.size() - 3 : 0; i < text.size(); ++i)
+        if (i + tinyStep(static_cast<unsigned char>(text[i])) > text.size()) return false;
     int depth = 0;
     const size_t n = text.size();
     for (size_t i = 0; i < n; ++i) {
