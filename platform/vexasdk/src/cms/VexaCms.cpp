@@ -174,16 +174,7 @@ uint32_t answerError(const Json::Value& msg) {
 }
 
 // Logs a line about one peer's bad input through the per-peer gate.
-#define CMS_BAD_INPUT(peer, fmt, ...)                                                                   \
-    do {                                                                                               \
-        uint64_t held_ = 0;                                                                            \
-        if (lib().gate.allow(peer, held_)) {                                                           \
-            if (held_)                                                                                 \
-                RunLog_Write(4, kMod, "%s: %llu similar lines held back", (peer).c_str(),              \
-                             static_cast<unsigned long long>(held_));                                  \
-            RunLog_Write(4, kMod, fmt, __VA_ARGS__);                                                   \
-        }                                                                                              \
-    } while (0)
+#define CMS_BAD_INPUT(peer, fmt, ...) SDK_BAD_INPUT(lib().gate, kMod, peer, fmt, __VA_ARGS__)
 
 class CmsSession final : public LinkHandler, public std::enable_shared_from_this<CmsSession> {
 public:

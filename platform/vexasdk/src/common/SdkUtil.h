@@ -84,6 +84,19 @@ inline std::string logText(const std::string& s) {
     return s.size() <= kMax ? s : s.substr(0, kMax) + "...";
 }
 
+// Logs a line about one peer's bad input through a LogGate; the first line let through after a
+// held-back run says how many were held back.
+#define SDK_BAD_INPUT(gate, module, peer, fmt, ...)                                                  \
+    do {                                                                                            \
+        uint64_t held_ = 0;                                                                         \
+        if ((gate).allow(peer, held_)) {                                                            \
+            if (held_)                                                                              \
+                RunLog_Write(4, module, "%s: %llu similar lines held back", (peer).c_str(),         \
+                             static_cast<unsigned long long>(held_));                               \
+            RunLog_Write(4, module, fmt, __VA_ARGS__);                                              \
+        }                                                                                           \
+    } while (0)
+
 // Rate limit for lines about one source's bad input: at most kBurst lines per source in each
 // period; the next line let through says how many were held back.
 class LogGate {
