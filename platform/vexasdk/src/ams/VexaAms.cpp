@@ -388,14 +388,9 @@ int32_t VEXA_SDK_CALL VEXA_AMS_StartListen(const VEXA_AMS_LISTEN_PARAM* param) {
         const int id = eng->listen(
             ip, p.wPort,
             [p, loginMs](const std::shared_ptr<Link>& link, int listenId) -> std::shared_ptr<LinkHandler> {
-                if (!lib().pendingLogins.tryEnter()) {
-                    uint64_t held = 0;
-                    if (lib().gate.allow("pending-login cap", held))
-                        RunLog_Write(4, kMod, "%u connections wait for alarmHello, closing %s:%u (%llu refused so far)",
-                                     lib().pendingLogins.max.load(), link->peerAddress().c_str(), link->peerPort(),
-                                     static_cast<unsigned long long>(lib().pendingLogins.refused.load()));
+                if (!lib().pendingLogins.admit(lib().gate, kMod, "wait for alarmHello", link->peerAddress(),
+                                               link->peerPort()))
                     return nullptr;
-                }
                 auto s = std::make_shared<AmsSession>(link, listenId, p);
                 s->start(loginMs);
                 return s;

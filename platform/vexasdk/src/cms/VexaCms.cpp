@@ -867,14 +867,9 @@ int32_t VEXA_SDK_CALL VEXA_CMS_StartListen(const VEXA_CMS_LISTEN_PARAM* param) {
         const int id = eng->listen(
             ip, param->wPort,
             [cb, user, loginMs](const std::shared_ptr<Link>& link, int) -> std::shared_ptr<LinkHandler> {
-                if (!lib().pendingLogins.tryEnter()) {
-                    uint64_t held = 0;
-                    if (lib().gate.allow("pending-login cap", held))
-                        RunLog_Write(4, kMod, "%u connections wait to log in, closing %s:%u (%llu refused so far)",
-                                     lib().pendingLogins.max.load(), link->peerAddress().c_str(), link->peerPort(),
-                                     static_cast<unsigned long long>(lib().pendingLogins.refused.load()));
+                if (!lib().pendingLogins.admit(lib().gate, kMod, "wait to log in", link->peerAddress(),
+                                               link->peerPort()))
                     return nullptr;
-                }
                 auto s = std::make_shared<CmsSession>(link, cb, user);
                 s->start(loginMs);
                 return s;

@@ -3,6 +3,7 @@
 #define VEXASDK_SDKUTIL_H
 
 #include "WireFrame.h"
+#include "runlog.h"
 
 #include <openssl/rand.h>
 
@@ -154,6 +155,17 @@ struct PendingLogins {
         return true;
     }
     void leave() { count.fetch_sub(1); }
+
+    // tryEnter, with a rate-limited line about the connection closed at the cap.
+    template <class Gate>
+    bool admit(Gate& gate, const char* module, const char* waiting, const std::string& peer, uint16_t port) {
+        if (tryEnter()) return true;
+        uint64_t held = 0;
+        if (gate.allow("pending-login cap", held))
+            RunLog_Write(4, module, "%u connections %s, closing %s:%u (%llu refused so far)", max.load(), waiting,
+                         peer.c_str(), port, static_cast<unsigned long long>(refused.load()));
+        return false;
+    }
 };
 
 }  // namespace vexasdk
