@@ -16,10 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "AlarmMsgMgr.h"
-#include "JsonUtil.h"
-#include "VexaDeviceMgr.h"
-#include "XmlCursor.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "common/JsonUtil.h"
+#include "device/VexaDeviceMgr.h"
+#include "common/XmlCursor.h"
 #include "devsim/AlarmTexts.h"
 #include "vexadev/VexaDevPlugin.h"
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
-#include "Log.h"
-#include "LogLimit.h"
-#include "VexaDeviceMgr.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace vexa {
 

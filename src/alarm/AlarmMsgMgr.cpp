@@ -1,21 +1,21 @@
-#include "AlarmMsgMgr.h"
+#include "alarm/AlarmMsgMgr.h"
 
 #include <cstring>
 #include <exception>
 #include <memory>
 
-#include "AlarmLog.h"
-#include "ConfigCenter.h"
-#include "ContactId.h"
-#include "JsonUtil.h"
-#include "Log.h"
-#include "OvixAlarm.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
-#include "XmlBase.h"
-#include "XmlCursor.h"
-#include "ZornaAlarm.h"
-#include "ZornaMessage.h"
+#include "alarm/AlarmLog.h"
+#include "common/ConfigCenter.h"
+#include "alarm/ContactId.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "alarm/OvixAlarm.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
+#include "common/XmlBase.h"
+#include "common/XmlCursor.h"
+#include "alarm/ZornaAlarm.h"
+#include "alarm/ZornaMessage.h"
 
 namespace {
 

@@ -1,16 +1,16 @@
-#include "ContactId.h"
+#include "alarm/ContactId.h"
 
 #include <climits>
 #include <cstring>
 #include <memory>
 
-#include "AlarmLog.h"
-#include "EventContent.h"
-#include "JsonUtil.h"
-#include "Log.h"
-#include "TimeConvert.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "alarm/AlarmLog.h"
+#include "alarm/EventContent.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "common/TimeConvert.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 #include "vexadev/VexaDevPlugin.h"
 
 namespace {

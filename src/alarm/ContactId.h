@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ZornaMessage.h"
+#include "alarm/ZornaMessage.h"
 
 namespace vexa {
 

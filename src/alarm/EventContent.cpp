@@ -1,9 +1,9 @@
-#include "EventContent.h"
+#include "alarm/EventContent.h"
 
 #include <cstring>
 
-#include "JsonUtil.h"
-#include "Utf8.h"
+#include "common/JsonUtil.h"
+#include "common/Utf8.h"
 
 namespace vexa {
 

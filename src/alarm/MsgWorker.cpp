@@ -1,7 +1,7 @@
-#include "MsgWorker.h"
+#include "alarm/MsgWorker.h"
 
-#include "Log.h"
-#include "LogLimit.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
 
 namespace {
 

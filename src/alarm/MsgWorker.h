@@ -10,7 +10,7 @@
 #include <string>
 
 #include "PAL.h"
-#include "WorkQueue.h"
+#include "common/WorkQueue.h"
 
 class CMsgWorker {
 public:

@@ -1,8 +1,8 @@
-#include "OperationMsgMgr.h"
+#include "alarm/OperationMsgMgr.h"
 
-#include "ConfigCenter.h"
-#include "JsonUtil.h"
-#include "VexaDeviceMgr.h"
+#include "common/ConfigCenter.h"
+#include "common/JsonUtil.h"
+#include "device/VexaDeviceMgr.h"
 
 void COperationMsgMgr::init() {
     const int32_t bound = CConfigCenter::instance()->getInt("OperationQueueSize");

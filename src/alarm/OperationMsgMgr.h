@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "MsgWorker.h"
-#include "Singleton.h"
+#include "alarm/MsgWorker.h"
+#include "common/Singleton.h"
 
 class COperationMsgMgr : public singleton<COperationMsgMgr>, public CMsgWorker {
 public:

@@ -1,17 +1,17 @@
-#include "OvixAlarm.h"
+#include "alarm/OvixAlarm.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
 
-#include "AlarmLog.h"
-#include "EventContent.h"
-#include "JsonUtil.h"
-#include "Log.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
-#include "XmlCursor.h"
+#include "alarm/AlarmLog.h"
+#include "alarm/EventContent.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
+#include "common/XmlCursor.h"
 
 namespace vexa {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "vexadev/VexaDevPlugin.h"
-#include "XmlBase.h"
+#include "common/XmlBase.h"
 
 namespace vexa {
 

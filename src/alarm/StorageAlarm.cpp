@@ -1,12 +1,12 @@
-#include "StorageAlarm.h"
+#include "alarm/StorageAlarm.h"
 
 #include <cstdlib>
 
-#include "Log.h"
-#include "LogLimit.h"
-#include "TimeConvert.h"
-#include "VexaDevice.h"
-#include "XmlBase.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "common/TimeConvert.h"
+#include "device/VexaDevice.h"
+#include "common/XmlBase.h"
 
 namespace {
 

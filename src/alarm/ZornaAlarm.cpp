@@ -1,17 +1,17 @@
-#include "ZornaAlarm.h"
+#include "alarm/ZornaAlarm.h"
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
-#include "AlarmLog.h"
-#include "EventContent.h"
-#include "Log.h"
-#include "TimeConvert.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
-#include "XmlBase.h"
-#include "XmlCursor.h"
+#include "alarm/AlarmLog.h"
+#include "alarm/EventContent.h"
+#include "common/Log.h"
+#include "common/TimeConvert.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
+#include "common/XmlBase.h"
+#include "common/XmlCursor.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ZornaMessage.h"
+#include "alarm/ZornaMessage.h"
 
 // Converts one ALARM request (the parsed envelope and the message text) and delivers its event:
 // 0, or -1 (logged) when the body has no parameters or the device is not registered.

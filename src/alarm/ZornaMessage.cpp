@@ -1,4 +1,4 @@
-#include "ZornaMessage.h"
+#include "alarm/ZornaMessage.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "XmlCursor.h"
+#include "common/XmlCursor.h"
 
 class CZornaMessage {
 public:

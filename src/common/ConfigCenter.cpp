@@ -1,13 +1,13 @@
-#include "ConfigCenter.h"
+#include "common/ConfigCenter.h"
 
 #include <tinyxml.h>
 
 #include <fstream>
 #include <sstream>
 
-#include "Log.h"
+#include "common/Log.h"
 #include "PAL.h"
-#include "XmlLimits.h"
+#include "common/XmlLimits.h"
 
 namespace {
 const char* kFunc = "CConfigCenter::parseConfig";

@@ -10,7 +10,7 @@
 #include <shared_mutex>
 #include <string>
 
-#include "Singleton.h"
+#include "common/Singleton.h"
 
 class CConfigCenter : public singleton<CConfigCenter> {
 public:

@@ -1,4 +1,4 @@
-#include "JsonUtil.h"
+#include "common/JsonUtil.h"
 
 #include <cstring>
 #include <memory>

@@ -1,6 +1,4 @@
-#include "LogLimit.h"
-
-#include "PAL.h"
+#include "common/LogLimit.h"
 
 namespace vexa {
 
@@ -17,12 +15,12 @@ std::string logText(const std::string& text) { return logText(text.data(), text.
 LogGate::LogGate(uint32_t burst, uint64_t periodMs, size_t maxSources)
     : m_burst(burst ? burst : 1), m_periodMs(periodMs ? periodMs : 1), m_maxSources(maxSources ? maxSources : 1) {}
 
-void LogGate::setClock(std::function<uint64_t()> nowMs) {
+void LogGate::setClock(const Clock* clock) {
     std::lock_guard<std::mutex> lk(m_lock);
-    m_clock = std::move(nowMs);
+    m_clock = clock ? clock : &steadyClock();
 }
 
-uint64_t LogGate::now() const { return m_clock ? m_clock() : PAL_GetTimeTick64(); }
+uint64_t LogGate::now() const { return m_clock->nowMs(); }
 
 bool LogGate::allow(const std::string& source, uint64_t& suppressed) {
     std::lock_guard<std::mutex> lk(m_lock);

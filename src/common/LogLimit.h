@@ -4,10 +4,11 @@
 #define VEXA_LOG_LIMIT_H
 
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+
+#include "common/Clock.h"
 
 namespace vexa {
 
@@ -32,8 +33,8 @@ public:
         return allow(source, s);
     }
 
-    // Tests move time instead of sleeping.
-    void setClock(std::function<uint64_t()> nowMs);
+    // The clock the windows are measured on (the process's steady clock until set).
+    void setClock(const Clock* clock);
 
 private:
     struct Slot {
@@ -48,7 +49,7 @@ private:
     const size_t m_maxSources;
     mutable std::mutex m_lock;
     std::unordered_map<std::string, Slot> m_slots;
-    std::function<uint64_t()> m_clock;
+    const Clock* m_clock = &steadyClock();
 };
 
 }  // namespace vexa

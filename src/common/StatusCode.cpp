@@ -1,8 +1,8 @@
-#include "StatusCode.h"
+#include "common/StatusCode.h"
 
 #include <map>
 
-#include "JsonUtil.h"
+#include "common/JsonUtil.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "TimeConvert.h"
+#include "common/TimeConvert.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "Log.h"
+#include "common/Log.h"
 #include "PAL.h"
 
 namespace {

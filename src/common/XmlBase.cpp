@@ -1,6 +1,6 @@
-#include "XmlBase.h"
+#include "common/XmlBase.h"
 
-#include "XmlLimits.h"
+#include "common/XmlLimits.h"
 
 bool CXmlBase::load(const std::string& text) {
     m_doc.Clear();

@@ -1,4 +1,4 @@
-#include "XmlCursor.h"
+#include "common/XmlCursor.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "XmlLimits.h"
+#include "common/XmlLimits.h"
 
 #include <cstring>
 

@@ -1,8 +1,8 @@
-#include "Context.h"
+#include "device/Context.h"
 
 #include <chrono>
 
-#include "Log.h"
+#include "common/Log.h"
 
 uint32_t CContext::Wait(uint32_t ms) {
     std::unique_lock<std::mutex> lk(m_lock);

@@ -1,4 +1,4 @@
-#include "DevBase.h"
+#include "device/DevBase.h"
 
 const void* CDevBase::QueryInterface(const char* name) const {
     if (!name) return nullptr;

@@ -1,6 +1,6 @@
-#include "NotifyPool.h"
+#include "device/NotifyPool.h"
 
-#include "Log.h"
+#include "common/Log.h"
 
 NotifyPool& NotifyPool::instance() {
     static NotifyPool pool;

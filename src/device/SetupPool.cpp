@@ -1,8 +1,8 @@
-#include "SetupPool.h"
+#include "device/SetupPool.h"
 
 #include <chrono>
 
-#include "Log.h"
+#include "common/Log.h"
 
 void SetupPool::start() {
     std::lock_guard<std::mutex> lk(m_lock);

@@ -1,12 +1,12 @@
-#include "VexaDevice.h"
+#include "device/VexaDevice.h"
 
 #include <cstring>
 
-#include "Log.h"
-#include "LogLimit.h"
-#include "OperationMsgMgr.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "alarm/OperationMsgMgr.h"
 #include "PAL.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDeviceMgr.h"
 
 CVexaDevice::CVexaDevice() {
     CDevConnect_V2::m_owner = this;

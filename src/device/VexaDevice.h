@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "DevBase.h"
-#include "NotifyPool.h"
+#include "device/DevBase.h"
+#include "device/NotifyPool.h"
 
 namespace Json {
 class Value;

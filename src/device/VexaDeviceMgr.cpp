@@ -1,16 +1,16 @@
-#include "VexaDeviceMgr.h"
+#include "device/VexaDeviceMgr.h"
 
 #include <cstring>
 
-#include "AlarmMsgMgr.h"
-#include "ConfigCenter.h"
-#include "Log.h"
-#include "LogLimit.h"
-#include "NotifyPool.h"
-#include "OperationMsgMgr.h"
-#include "StorageAlarm.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "common/ConfigCenter.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "device/NotifyPool.h"
+#include "alarm/OperationMsgMgr.h"
+#include "alarm/StorageAlarm.h"
 #include "VexaAmsSdk.h"
-#include "VexaDevice.h"
+#include "device/VexaDevice.h"
 #include "palsafe.h"
 
 namespace {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "MpmcRing.h"
-#include "SetupPool.h"
+#include "common/MpmcRing.h"
+#include "device/SetupPool.h"
 #include "PAL.h"
-#include "Singleton.h"
+#include "common/Singleton.h"
 #include "VexaCmsSdk.h"
 
 class CVexaDevice;

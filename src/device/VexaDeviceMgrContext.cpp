@@ -1,8 +1,8 @@
 // Pending-request contexts and the library's asynchronous-answer callback.
-#include "Context.h"
-#include "Log.h"
-#include "LogLimit.h"
-#include "VexaDeviceMgr.h"
+#include "device/Context.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 constexpr uint32_t kListDataType = 7;

@@ -2,15 +2,15 @@
 // device-off procedure and the alarm intake callback.
 #include <cstring>
 
-#include "AlarmMsgMgr.h"
-#include "ConfigCenter.h"
-#include "JsonUtil.h"
-#include "Log.h"
-#include "LogLimit.h"
-#include "OperationMsgMgr.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "common/ConfigCenter.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "alarm/OperationMsgMgr.h"
 #include "VexaAmsSdk.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 #include "palsafe.h"
 
 namespace {

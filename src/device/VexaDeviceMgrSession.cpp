@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "ConfigCenter.h"
-#include "Log.h"
-#include "LogLimit.h"
-#include "VexaDeviceMgr.h"
+#include "common/ConfigCenter.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "device/VexaDeviceMgr.h"
 #include "palsafe.h"
 
 int CVexaDeviceMgr::addSession(SessionTable& t, const void* record, size_t size, const std::string& key,

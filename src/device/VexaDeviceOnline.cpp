@@ -4,13 +4,13 @@
 
 #include <cstring>
 
-#include "ConfigCenter.h"
-#include "JsonUtil.h"
-#include "Log.h"
-#include "LogLimit.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
-#include "XmlLimits.h"
+#include "common/ConfigCenter.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
+#include "common/XmlLimits.h"
 #include "palsafe.h"
 
 namespace {

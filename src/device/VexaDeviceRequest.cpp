@@ -5,15 +5,15 @@
 #include <cstring>
 #include <strings.h>
 
-#include "ConfigCenter.h"
-#include "Context.h"
-#include "JsonUtil.h"
-#include "Log.h"
-#include "LogLimit.h"
-#include "StatusCode.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
-#include "XmlLimits.h"
+#include "common/ConfigCenter.h"
+#include "device/Context.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "common/StatusCode.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
+#include "common/XmlLimits.h"
 #include "palsafe.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "VexaDevice.h"
+#include "device/VexaDevice.h"
 
 struct DeviceChannel {
     virtual ~DeviceChannel() = default;

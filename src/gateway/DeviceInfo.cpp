@@ -1,11 +1,11 @@
 // Device information of native device-API devices: the device's XML turned into the host's JSON.
 #include <tinyxml.h>
 
-#include "JsonUtil.h"
-#include "Log.h"
-#include "LogLimit.h"
-#include "VexaDeviceGateway.h"
-#include "XmlBase.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "gateway/VexaDeviceGateway.h"
+#include "common/XmlBase.h"
 
 namespace {
 

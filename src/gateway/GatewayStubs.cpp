@@ -1,6 +1,6 @@
 // Routes whose handlers are not built yet answer "notSupport"; each is replaced in its own file.
-#include "Log.h"
-#include "VexaDeviceGateway.h"
+#include "common/Log.h"
+#include "gateway/VexaDeviceGateway.h"
 
 namespace {
 constexpr uint32_t kNotSupport = 0x40000001;

@@ -9,11 +9,11 @@
 //                          intercomDuration integer, intercomMode string
 //   EventMessageSupportInfo  the answer object as a whole (the device's own list of event kinds)
 // Host documents are read either wrapped in an object of the document's name or bare.
-#include "IntercomCapability.h"
+#include "gateway/IntercomCapability.h"
 
-#include "JsonUtil.h"
-#include "Log.h"
-#include "SecurityControl.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "gateway/SecurityControl.h"
 
 namespace {
 

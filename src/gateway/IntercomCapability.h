@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "DeviceChannel.h"
+#include "gateway/DeviceChannel.h"
 
 // Sirens one wireless-siren search may name (each costs one device round trip).
 constexpr size_t kMaxSirensPerSearch = 64;

@@ -1,11 +1,11 @@
-#include "SecurityControl.h"
+#include "gateway/SecurityControl.h"
 
 #include <cstdint>
 
-#include "JsonUtil.h"
-#include "Log.h"
-#include "LogLimit.h"
-#include "UrlMatch.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
+#include "gateway/UrlMatch.h"
 
 const char* const kSubSystemSearchId = "c69915d579ff4d8ca7b55ffa22a91521";
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "DeviceChannel.h"
+#include "gateway/DeviceChannel.h"
 
 // Search condition identifier of the subsystem status search.
 extern const char* const kSubSystemSearchId;

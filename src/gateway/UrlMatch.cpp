@@ -1,4 +1,4 @@
-#include "UrlMatch.h"
+#include "gateway/UrlMatch.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,17 +1,17 @@
 // Device-API dispatcher. The routing tables are data: rows are tried in order, the first whose
 // path, method and query-flag tests hold takes the request.
-#include "VexaDeviceGateway.h"
+#include "gateway/VexaDeviceGateway.h"
 
 #include <cstdlib>
 #include <exception>
 
-#include "IntercomCapability.h"
-#include "JsonUtil.h"
-#include "LogLimit.h"
-#include "Log.h"
-#include "SecurityControl.h"
-#include "StatusCode.h"
-#include "UrlMatch.h"
+#include "gateway/IntercomCapability.h"
+#include "common/JsonUtil.h"
+#include "common/LogLimit.h"
+#include "common/Log.h"
+#include "gateway/SecurityControl.h"
+#include "common/StatusCode.h"
+#include "gateway/UrlMatch.h"
 #include "palsafe.h"
 
 namespace {

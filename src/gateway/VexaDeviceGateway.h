@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "DeviceChannel.h"
+#include "gateway/DeviceChannel.h"
 
 // The dispatcher behind CVexaDevice::OVIX_Getway, with the channel the handlers use.
 uint32_t ovixGateway(CVexaDevice& dev, DeviceChannel& ch, const char* szConfigJson, char* szRspBuf,

@@ -1,15 +1,15 @@
-#include "PluginConfigProcess.h"
+#include "plugin/PluginConfigProcess.h"
 
 #include <cstring>
 #include <vector>
 
-#include "ConfigCenter.h"
-#include "JsonUtil.h"
-#include "Log.h"
-#include "LogLimit.h"
+#include "common/ConfigCenter.h"
+#include "common/JsonUtil.h"
+#include "common/Log.h"
+#include "common/LogLimit.h"
 #include "PAL.h"
-#include "PluginFrame.h"
-#include "VexaDeviceMgr.h"
+#include "plugin/PluginFrame.h"
+#include "device/VexaDeviceMgr.h"
 #include "vexadev/VexaDevPlugin.h"
 
 namespace {

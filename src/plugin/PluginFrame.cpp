@@ -1,10 +1,10 @@
-#include "PluginFrame.h"
+#include "plugin/PluginFrame.h"
 
 #include <atomic>
 #include <map>
 #include <mutex>
 
-#include "Log.h"
+#include "common/Log.h"
 #include "vexadev/VexaDevPlugin.h"
 
 namespace {

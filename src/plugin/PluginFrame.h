@@ -7,7 +7,7 @@
 #include <functional>
 #include <memory>
 
-#include "DevBase.h"
+#include "device/DevBase.h"
 
 struct PluginHooks {
     uint32_t (*init)();

@@ -1,10 +1,10 @@
 // Host function tables of the four device interfaces, and the device module's hooks.
 #include <new>
 
-#include "Log.h"
-#include "PluginFrame.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "common/Log.h"
+#include "plugin/PluginFrame.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 

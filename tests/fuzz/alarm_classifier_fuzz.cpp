@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "AlarmMsgMgr.h"
-#include "Utf8.h"
-#include "VexaDevice.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "common/Utf8.h"
+#include "device/VexaDevice.h"
 #include "runlog.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ConfigCenter.h"
+#include "common/ConfigCenter.h"
 #include "runlog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 #include "runlog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

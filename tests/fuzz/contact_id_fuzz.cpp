@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "ContactId.h"
-#include "JsonUtil.h"
-#include "VexaDevice.h"
+#include "alarm/ContactId.h"
+#include "common/JsonUtil.h"
+#include "device/VexaDevice.h"
 #include "runlog.h"
 #include "vexadev/VexaDevPlugin.h"
 

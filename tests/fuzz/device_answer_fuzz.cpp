@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "JsonUtil.h"
-#include "VexaDevice.h"
+#include "common/JsonUtil.h"
+#include "device/VexaDevice.h"
 #include "runlog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "VexaDeviceGateway.h"
+#include "gateway/VexaDeviceGateway.h"
 #include "runlog.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ConfigCenter.h"
-#include "PluginConfigProcess.h"
+#include "common/ConfigCenter.h"
+#include "plugin/PluginConfigProcess.h"
 #include "runlog.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

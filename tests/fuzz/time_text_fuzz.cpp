@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "TimeConvert.h"
+#include "common/TimeConvert.h"
 #include "runlog.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "UrlMatch.h"
+#include "gateway/UrlMatch.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "XmlCursor.h"
+#include "common/XmlCursor.h"
 
 namespace {
 

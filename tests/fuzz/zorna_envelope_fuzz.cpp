@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ZornaMessage.h"
+#include "alarm/ZornaMessage.h"
 
 namespace {
 

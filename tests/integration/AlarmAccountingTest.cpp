@@ -17,7 +17,7 @@
 #include <set>
 #include <thread>
 
-#include "AlarmMsgMgr.h"
+#include "alarm/AlarmMsgMgr.h"
 #include "GatewayFixture.h"
 #include "TestSupport.h"
 #include "WireFrame.h"

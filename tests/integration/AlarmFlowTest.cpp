@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "GatewayFixture.h"
-#include "JsonUtil.h"
+#include "common/JsonUtil.h"
 #include "TestSupport.h"
 #include "devsim/AlarmTexts.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "GatewayFixture.h"
-#include "JsonUtil.h"
+#include "common/JsonUtil.h"
 #include "TestSupport.h"
 #include "devsim/Equipment.h"
 

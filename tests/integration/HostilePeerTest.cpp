@@ -12,7 +12,7 @@
 
 #include "GatewayFixture.h"
 #include "HostilePeer.h"
-#include "JsonUtil.h"
+#include "common/JsonUtil.h"
 #include "TestSupport.h"
 #include "devsim/AlarmTexts.h"
 #include "devsim/Equipment.h"

@@ -5,8 +5,8 @@
 
 #include "GatewayFixture.h"
 #include "TestSupport.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 

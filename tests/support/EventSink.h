@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "VexaDevice.h"
+#include "device/VexaDevice.h"
 
 namespace vtest {
 

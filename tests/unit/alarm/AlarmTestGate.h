@@ -8,13 +8,22 @@
 
 #include <atomic>
 
-#include "AlarmLog.h"
+#include "alarm/AlarmLog.h"
 
 namespace vtest {
 
+// Each reading is a whole period after the last.
+struct JumpingClock final : vexa::Clock {
+    mutable std::atomic<uint64_t> t{0};
+    uint64_t nowMs() const override { return t += 1000000; }
+
+protected:
+    uint64_t realSliceMs() const override { return 1; }
+};
+
 inline void openAlarmLogGate() {
-    static std::atomic<uint64_t> t{0};
-    vexa::alarmLogGate().setClock([] { return t += 1000000; });
+    static JumpingClock clock;
+    vexa::alarmLogGate().setClock(&clock);
 }
 
 struct OpenAlarmLogGate : ::testing::Environment {

@@ -11,14 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "AlarmMsgMgr.h"
-#include "JsonUtil.h"
-#include "Utf8.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "common/JsonUtil.h"
+#include "common/Utf8.h"
 #include "EventSink.h"
 #include "AlarmTestGate.h"
 #include "TestSupport.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 
@@ -269,7 +269,8 @@ TEST_F(AlarmWorker, DeviceTextThatIsNotUtf8IsRepaired) {
 // pass a rate gate.
 TEST_F(AlarmWorker, TwentyThousandJunkAlarmsWriteABoundedLog) {
     add("dev1");
-    vexa::alarmLogGate().setClock([] { return uint64_t(1) << 60; });  // no time passes
+    static vexa::ManualClock stopped;  // no time passes
+    vexa::alarmLogGate().setClock(&stopped);
     const std::string pad(3800, 'j');
     const std::vector<std::function<std::string(int)>> junk = {
         [&](int) { return "junk " + pad; },

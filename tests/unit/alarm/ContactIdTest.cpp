@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "ContactId.h"
-#include "JsonUtil.h"
+#include "alarm/ContactId.h"
+#include "common/JsonUtil.h"
 #include "EventSink.h"
 #include "AlarmTestGate.h"
 #include "TestSupport.h"
-#include "VexaDevice.h"
+#include "device/VexaDevice.h"
 #include "vexadev/VexaDevPlugin.h"
 
 namespace {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "EventContent.h"
-#include "JsonUtil.h"
-#include "Utf8.h"
+#include "alarm/EventContent.h"
+#include "common/JsonUtil.h"
+#include "common/Utf8.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "OperationMsgMgr.h"
+#include "alarm/OperationMsgMgr.h"
 #include "TestSupport.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 

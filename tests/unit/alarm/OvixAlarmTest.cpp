@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "AlarmMsgMgr.h"
-#include "JsonUtil.h"
-#include "OvixAlarm.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "common/JsonUtil.h"
+#include "alarm/OvixAlarm.h"
 #include "EventSink.h"
 #include "AlarmTestGate.h"
 #include "TestSupport.h"
-#include "VexaDevice.h"
+#include "device/VexaDevice.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "AlarmMsgMgr.h"
-#include "StorageAlarm.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "alarm/StorageAlarm.h"
 #include "EventSink.h"
 #include "TestSupport.h"
-#include "TimeConvert.h"
-#include "VexaDevice.h"
+#include "common/TimeConvert.h"
+#include "device/VexaDevice.h"
 
 namespace {
 

@@ -8,13 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "AlarmMsgMgr.h"
+#include "alarm/AlarmMsgMgr.h"
 #include "EventSink.h"
 #include "AlarmTestGate.h"
 #include "TestSupport.h"
-#include "VexaDevice.h"
-#include "ZornaAlarm.h"
-#include "ZornaMessage.h"
+#include "device/VexaDevice.h"
+#include "alarm/ZornaAlarm.h"
+#include "alarm/ZornaMessage.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <climits>
 #include <functional>
 
-#include "ZornaMessage.h"
+#include "alarm/ZornaMessage.h"
 
 namespace {
 

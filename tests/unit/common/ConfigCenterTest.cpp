@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "ConfigCenter.h"
+#include "common/ConfigCenter.h"
 #include "TestSupport.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "LogLimit.h"
+#include "common/LogLimit.h"
 #include "PAL.h"
 #include "palsafe.h"
 
@@ -85,9 +85,9 @@ TEST(LogLimit, DeviceTextIsCut) {
 }
 
 TEST(LogLimit, GateLimitsEachSourceAndReportsWhatItHeldBack) {
-    uint64_t now = 1000;
+    vexa::ManualClock clock(1000);
     vexa::LogGate gate(2, 1000, 3);
-    gate.setClock([&] { return now; });
+    gate.setClock(&clock);
     uint64_t held = 0;
     // Steps: {time, source, allowed, held back before this line}.
     const struct { uint64_t t; const char* source; bool allowed; uint64_t held; } steps[] = {
@@ -99,7 +99,7 @@ TEST(LogLimit, GateLimitsEachSourceAndReportsWhatItHeldBack) {
         {2000, "a", true, 0},
     };
     for (const auto& s : steps) {
-        now = s.t;
+        clock.set(s.t);
         EXPECT_EQ(gate.allow(s.source, held), s.allowed) << s.t << s.source;
         EXPECT_EQ(held, s.held) << s.t << s.source;
     }

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "MpmcRing.h"
-#include "WorkQueue.h"
+#include "common/MpmcRing.h"
+#include "common/WorkQueue.h"
 
 namespace {
 

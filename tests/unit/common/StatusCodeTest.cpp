@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "StatusCode.h"
+#include "common/StatusCode.h"
 
 namespace {
 

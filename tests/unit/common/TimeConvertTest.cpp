@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "TestSupport.h"
-#include "TimeConvert.h"
+#include "common/TimeConvert.h"
 
 namespace {
 

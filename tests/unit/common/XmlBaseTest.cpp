@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "XmlBase.h"
-#include "XmlLimits.h"
+#include "common/XmlBase.h"
+#include "common/XmlLimits.h"
 
 namespace {
 

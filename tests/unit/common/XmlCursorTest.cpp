@@ -3,7 +3,7 @@
 #include <climits>
 #include <functional>
 
-#include "XmlCursor.h"
+#include "common/XmlCursor.h"
 
 namespace {
 

@@ -3,10 +3,10 @@
 #include <atomic>
 #include <set>
 
-#include "AlarmMsgMgr.h"
+#include "alarm/AlarmMsgMgr.h"
 #include "../../integration/GatewayFixture.h"
 #include "TestSupport.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <atomic>
 #include <thread>
 
-#include "Context.h"
+#include "device/Context.h"
 #include "TestSupport.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 

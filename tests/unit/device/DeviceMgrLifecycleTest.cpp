@@ -7,7 +7,7 @@
 
 #include "PluginHost.h"
 #include "TestSupport.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDeviceMgr.h"
 #include "vexadev/VexaDevPlugin.h"
 
 namespace {

@@ -7,15 +7,15 @@
 #include <cstring>
 #include <thread>
 
-#include "AlarmMsgMgr.h"
-#include "ConfigCenter.h"
-#include "NotifyPool.h"
-#include "OperationMsgMgr.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "common/ConfigCenter.h"
+#include "device/NotifyPool.h"
+#include "alarm/OperationMsgMgr.h"
 #include "PluginHost.h"
 #include "TestSupport.h"
 #include "VexaAmsSdk.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 

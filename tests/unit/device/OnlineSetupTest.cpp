@@ -7,10 +7,10 @@
 #include <condition_variable>
 
 #include "../../integration/GatewayFixture.h"
-#include "SetupPool.h"
+#include "device/SetupPool.h"
 #include "TestSupport.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 #include "devsim/Equipment.h"
 
 namespace {

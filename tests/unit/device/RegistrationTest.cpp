@@ -4,14 +4,14 @@
 
 #include <cstring>
 
-#include "AlarmMsgMgr.h"
-#include "ConfigCenter.h"
-#include "JsonUtil.h"
-#include "OperationMsgMgr.h"
+#include "alarm/AlarmMsgMgr.h"
+#include "common/ConfigCenter.h"
+#include "common/JsonUtil.h"
+#include "alarm/OperationMsgMgr.h"
 #include "TestSupport.h"
 #include "VexaAmsSdk.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <atomic>
 #include <thread>
 
-#include "Context.h"
-#include "JsonUtil.h"
+#include "device/Context.h"
+#include "common/JsonUtil.h"
 #include "TestSupport.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 
 namespace {
 

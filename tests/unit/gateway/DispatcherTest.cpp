@@ -3,11 +3,11 @@
 #include <cstring>
 
 #include "FakeChannel.h"
-#include "JsonUtil.h"
-#include "StatusCode.h"
+#include "common/JsonUtil.h"
+#include "common/StatusCode.h"
 #include "TestSupport.h"
-#include "UrlMatch.h"
-#include "VexaDeviceGateway.h"
+#include "gateway/UrlMatch.h"
+#include "gateway/VexaDeviceGateway.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "DeviceChannel.h"
+#include "gateway/DeviceChannel.h"
 
 struct FakeChannel : DeviceChannel {
     struct Answer {

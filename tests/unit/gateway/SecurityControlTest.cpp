@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "FakeChannel.h"
-#include "IntercomCapability.h"
-#include "JsonUtil.h"
-#include "SecurityControl.h"
+#include "gateway/IntercomCapability.h"
+#include "common/JsonUtil.h"
+#include "gateway/SecurityControl.h"
 #include "TestSupport.h"
 
 namespace {

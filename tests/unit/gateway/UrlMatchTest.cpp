@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "UrlMatch.h"
+#include "gateway/UrlMatch.h"
 
 namespace {
 

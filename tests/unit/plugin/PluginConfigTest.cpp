@@ -6,11 +6,11 @@
 
 #include <string>
 
-#include "ConfigCenter.h"
-#include "JsonUtil.h"
+#include "common/ConfigCenter.h"
+#include "common/JsonUtil.h"
 #include "PluginHost.h"
 #include "TestSupport.h"
-#include "VexaDeviceMgr.h"
+#include "device/VexaDeviceMgr.h"
 #include "vexadev/VexaDevPlugin.h"
 
 namespace {

@@ -5,9 +5,9 @@
 
 #include "PluginHost.h"
 #include "TestSupport.h"
-#include "PluginFrame.h"
-#include "VexaDevice.h"
-#include "VexaDeviceMgr.h"
+#include "plugin/PluginFrame.h"
+#include "device/VexaDevice.h"
+#include "device/VexaDeviceMgr.h"
 #include "vexadev/VexaDevPlugin.h"
 
 namespace {
