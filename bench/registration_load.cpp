@@ -126,9 +126,9 @@ int main(int argc, char** argv) {
     std::vector<gwhost::DeviceTables> devs(devices);
     for (int i = 0; i < devices; ++i) {
         host.createDevice(devs[i]);
-        devs[i].connect->SetConnStatusCallBackImpl_V2(devs[i].handle, onStatus, nullptr);
+        devs[i].conn->SetConnStatusCallBackImpl_V2(devs[i].handle, onStatus, nullptr);
         const std::string p = "DeviceId=dev" + std::to_string(i + 1) + ";DeviceKey=load-key;AllowDirectConn=1;";
-        devs[i].connect->ConnectImpl_V2(devs[i].handle, p.c_str(), nullptr, nullptr);
+        devs[i].conn->ConnectImpl_V2(devs[i].handle, p.c_str(), nullptr, nullptr);
     }
 
     const auto t0 = std::chrono::steady_clock::now();
@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
         waitpid(pid, nullptr, 0);
     }
     for (auto& d : devs) {
-        d.connect->DisConnectImpl_V2(d.handle);
+        d.conn->DisConnectImpl_V2(d.handle);
         t->Plugin_DestroyDevice(d.handle);
     }
     const uint32_t fini = t->Plugin_Fini();

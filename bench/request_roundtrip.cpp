@@ -120,22 +120,12 @@ int main(int argc, char** argv) {
                      ("aldonV5RegPort=" + std::to_string(reg) + ";aldonV5AlarmPort=" + std::to_string(alarm) + ";").c_str());
     Plugin_SetConfig("NetZoneTableNotify",
                      "{\"accessNetInfos\":[{\"protocolType\":\"VEXA\",\"accessIp\":\"127.0.0.1\",\"id\":1}]}");
-    struct HostDev {
-        void* h = nullptr;
-        const VexaIConnectV2* conn = nullptr;
-        const VexaIOVIX* ovix = nullptr;
-    };
-    std::vector<HostDev> hosts(devices);
+    std::vector<gwhost::DeviceTables> hosts(devices);
     devsim::Simulator sim;
     for (int i = 0; i < devices; ++i) {
-        t->Plugin_CreateDevice(&hosts[i].h);
-        void* tab = nullptr;
-        t->Plugin_QueryInterface(hosts[i].h, VEXA_IF_CONNECT_V2, &tab);
-        hosts[i].conn = static_cast<const VexaIConnectV2*>(tab);
-        t->Plugin_QueryInterface(hosts[i].h, VEXA_IF_OVIX, &tab);
-        hosts[i].ovix = static_cast<const VexaIOVIX*>(tab);
+        gwhost::createDevice(t, hosts[i]);
         const std::string id = "bench" + std::to_string(i);
-        hosts[i].conn->ConnectImpl_V2(hosts[i].h, ("DeviceId=" + id + ";DeviceKey=k;AllowDirectConn=1;").c_str(),
+        hosts[i].conn->ConnectImpl_V2(hosts[i].handle, ("DeviceId=" + id + ";DeviceKey=k;AllowDirectConn=1;").c_str(),
                                       nullptr, nullptr);
         devsim::DeviceConfig c;
         c.deviceId = id;
@@ -161,10 +151,10 @@ int main(int argc, char** argv) {
         for (int k = 0; k < threads; ++k)
             ts.emplace_back([&, k] {
                 char rsp[4096];
-                const HostDev& d = hosts[k % devices];
+                const gwhost::DeviceTables& d = hosts[k % devices];
                 for (int i = 0; i < per; ++i) {
                     const auto t0 = Clock::now();
-                    d.ovix->OVIX_GetwayImpl(d.h, env, rsp, sizeof rsp, nullptr);
+                    d.ovix->OVIX_GetwayImpl(d.handle, env, rsp, sizeof rsp, nullptr);
                     lat[k].push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
                     if (!strstr(rsp, "\"ok\"")) bad++;
                 }
@@ -185,8 +175,8 @@ int main(int argc, char** argv) {
     printf("plug-in round trip / raw round trip at p50, one host thread: %.2f\n", r.p50us > 0 ? p50single / r.p50us : 0);
 
     for (auto& h : hosts) {
-        h.conn->DisConnectImpl_V2(h.h);
-        t->Plugin_DestroyDevice(h.h);
+        h.conn->DisConnectImpl_V2(h.handle);
+        t->Plugin_DestroyDevice(h.handle);
     }
     t->Plugin_Fini();
     return 0;

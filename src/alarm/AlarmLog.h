@@ -8,7 +8,7 @@
 
 #include "common/Log.h"
 #include "common/LogLimit.h"
-#include "device/VexaDeviceMgr.h"
+#include "alarm/AlarmEvent.h"
 
 namespace vexa {
 
@@ -23,10 +23,12 @@ inline LogGate& alarmLogGate() {
 }
 
 // A registered device is its own source; any other identifier shares one key, so invented
-// identifiers cannot multiply the allowance.
-inline std::string alarmGateKey(const std::string& deviceId) {
-    if (!deviceId.empty() && CVexaDeviceMgr::instance()->findDevice(deviceId)) return "alarm:" + deviceId;
-    return kAlarmKeyUnknownDevice;
+// identifiers cannot multiply the allowance. Looks the identifier up in the device registry.
+std::string alarmGateKey(const std::string& deviceId);
+
+// The same key for a device already looked up (null: not registered).
+inline std::string alarmGateKey(const AlarmSource* source) {
+    return source && !source->deviceId.empty() ? "alarm:" + source->deviceId : kAlarmKeyUnknownDevice;
 }
 
 inline std::string heldBackNote(uint64_t held) {

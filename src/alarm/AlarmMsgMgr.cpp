@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 
+#include "alarm/AlarmEvent.h"
 #include "alarm/AlarmLog.h"
 #include "common/ConfigCenter.h"
 #include "alarm/ContactId.h"
@@ -21,23 +22,53 @@ namespace {
 
 const char* const F = "CAlarmMsgMgr::processAlarmTaskThread";
 
-// Looks the device up by the identifier the document carries, in full (the record's field may
-// hold only a cut copy), and delivers; an unknown device drops the alarm silently. The registry
-// hands out a copied shared reference, so a device removed meanwhile lives until delivery.
-void deliverOvix(AlarmEventInfo& info, const std::string& deviceId) {
-    const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(deviceId);
-    if (!dev) return;
-    if (ProcOVIXAlarmReq(info, deviceId) != 0) LOG_DEV(4, F, "ProcAldon5OVIXAlarm fail.");
+// The one place that looks devices up for the alarm side. The registry hands out a copied shared
+// reference, so a device removed meanwhile lives until delivery.
+std::shared_ptr<CVexaDevice> registered(const std::string& deviceId) {
+    return CVexaDeviceMgr::instance()->findDevice(deviceId);
+}
+
+// The device an alarm names, looked up by its full identifier, with the facts converters read.
+struct Sender {
+    std::shared_ptr<CVexaDevice> dev;
+    AlarmSource facts;
+
+    explicit Sender(const std::string& deviceId) : dev(registered(deviceId)) {
+        if (!dev) return;
+        facts.deviceId = deviceId;
+        facts.serialNo = dev->serialNo();
+        facts.videoReview = dev->videoReviewEnabled();
+    }
+    const AlarmSource* source() const { return dev ? &facts : nullptr; }
+
+    // The one place events reach the host; the converter's note follows the hand-over.
+    void deliver(AlarmEvent& event) const {
+        if (!dev || !event.ready) return;
+        dev->sendEventMsg(event.info.dwEventCode, 0, 0, &event.info);
+        if (!event.note.empty()) LOG_DEV(2, event.noteFunc, "%s", event.note.c_str());
+    }
+};
+
+// An unknown device drops a device-API alarm silently.
+void deliverOvix(AlarmEvent& event, const std::string& deviceId) {
+    const Sender sender(deviceId);
+    if (!sender.dev) return;
+    if (ProcOVIXAlarmReq(event.info, deviceId, sender.source()) != 0) {
+        LOG_DEV(4, F, "ProcAldon5OVIXAlarm fail.");
+        return;
+    }
+    event.ready = true;
+    sender.deliver(event);
 }
 
 void processXml(const std::string& text, CXmlCursor& cursor) {
-    auto info = std::make_unique<AlarmEventInfo>();  // value-initialised: zero-filled
+    auto event = std::make_unique<AlarmEvent>();
     {
         CXmlBase xml;
         xml.load(text);
         std::string deviceId;
-        if (isAldon5OvixAlarmXml(xml, *info, &deviceId)) {
-            deliverOvix(*info, deviceId);
+        if (isAldon5OvixAlarmXml(xml, event->info, &deviceId)) {
+            deliverOvix(*event, deviceId);
             return;
         }
     }
@@ -47,13 +78,17 @@ void processXml(const std::string& text, CXmlCursor& cursor) {
                       vexa::logText(text).c_str());
         return;
     }
-    if (message.Command == "CIDREPORT") {
-        if (procFERROCidReportReq(message, text) != 0)
-            LOG_DEV_GATED(vexa::alarmGateKey(message.DeviceID), 5, F, "procFERROCidReportReq fail.");
-    } else if (message.Command == "ALARM") {
-        if (ProcFERROAlarmReq(message, text) != 0)
-            LOG_DEV_GATED(vexa::alarmGateKey(message.DeviceID), 5, F, "ProcFERROAlarmReq fail.");
+    const bool cid = message.Command == "CIDREPORT";
+    if (!cid && message.Command != "ALARM") return;
+    const Sender sender(message.DeviceID);
+    const int result = cid ? procFERROCidReportReq(message, text, sender.source(), *event)
+                           : ProcFERROAlarmReq(message, text, sender.source(), *event);
+    if (result != 0) {
+        LOG_DEV_GATED(vexa::alarmGateKey(sender.source()), 5, F, "%s fail.",
+                      cid ? "procFERROCidReportReq" : "ProcFERROAlarmReq");
+        return;
     }
+    sender.deliver(*event);
 }
 
 // A text that begins with '{' is a JSON document whatever markup its strings hold.
@@ -73,10 +108,10 @@ void processJson(const std::string& text) {
         LOG_DEV_GATED(vexa::kAlarmKeyUnclassified, 5, F, "parse xml failed,[%s]", vexa::logText(text).c_str());
         return;
     }
-    auto info = std::make_unique<AlarmEventInfo>();  // value-initialised: zero-filled
+    auto event = std::make_unique<AlarmEvent>();
     std::string ovixDeviceId;
-    if (isAldon5OvixAlarmJson(root, *info, &ovixDeviceId)) {
-        deliverOvix(*info, ovixDeviceId);
+    if (isAldon5OvixAlarmJson(root, event->info, &ovixDeviceId)) {
+        deliverOvix(*event, ovixDeviceId);
         return;
     }
     std::string deviceID, identifier, alarm, domain;
@@ -91,11 +126,22 @@ void processJson(const std::string& text) {
     if ((domain == "EventMessageMgr" && identifier == "CIDEvent") || domain == "CIDEventMgr") {
         LOG_DEV(2, F, "[deviceID=%s,alarm=%s]procCidAlarmJson.", vexa::logText(deviceID).c_str(),
                 vexa::logText(alarm).c_str());
-        procCidAlarmJson(alarm, deviceID);
+        const Sender sender(deviceID);
+        procCidAlarmJson(alarm, deviceID, sender.source(), *event);
+        sender.deliver(*event);
     }
 }
 
 }  // namespace
+
+std::string vexa::alarmGateKey(const std::string& deviceId) {
+    return !deviceId.empty() && registered(deviceId) ? "alarm:" + deviceId : kAlarmKeyUnknownDevice;
+}
+
+void CAlarmMsgMgr::setClock(const vexa::Clock* clock) {
+    CMsgWorker::setClock(clock);
+    vexa::alarmLogGate().setClock(clock);
+}
 
 void CAlarmMsgMgr::init() {
     const int32_t bound = CConfigCenter::instance()->getInt("AlarmQueueSize");

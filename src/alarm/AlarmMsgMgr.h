@@ -15,6 +15,8 @@ public:
     static constexpr size_t kMaxAlarmText = 4096;
 
     void init();
+    // The clock of the drop-warning rate limit and of the converters' log gate.
+    void setClock(const vexa::Clock* clock);
 
     // For alarms from alarm links, whose device keeps what is not taken: false when the queue
     // is full, and from then on until it has drained below half its bound. A refused alarm is

@@ -2,16 +2,12 @@
 
 #include <climits>
 #include <cstring>
-#include <memory>
 
 #include "alarm/AlarmLog.h"
 #include "alarm/EventContent.h"
 #include "common/JsonUtil.h"
 #include "common/Log.h"
 #include "common/TimeConvert.h"
-#include "device/VexaDevice.h"
-#include "device/VexaDeviceMgr.h"
-#include "vexadev/VexaDevPlugin.h"
 
 namespace {
 
@@ -58,30 +54,31 @@ bool buildContent(const MemberList& cid, const VideoPart* video, std::string& ou
     return true;
 }
 
-// Builds and delivers one event. Video review only when the device has it enabled; otherwise a
-// report with video still goes out as the plain event.
-void deliver(const std::shared_ptr<CVexaDevice>& dev, const std::string& deviceId, const std::string& jsonTime,
-             const MemberList& cid, const VideoPart& video, int32_t cidCode, const char* func) {
-    const bool review = !video.url.empty() && dev->videoReviewEnabled();
+// Builds one event. Video review only when the device has it enabled; otherwise a report with
+// video still goes out as the plain event.
+void buildEvent(const AlarmSource& source, const std::string& jsonTime, const MemberList& cid, const VideoPart& video,
+                int32_t cidCode, const char* func, AlarmEvent& event) {
+    const std::string& deviceId = source.deviceId;
+    const bool review = !video.url.empty() && source.videoReview;
     std::string content;
     if (!buildContent(cid, review ? &video : nullptr, content)) {
-        LOG_DEV_GATED(vexa::alarmGateKey(deviceId), 5, func, "[deviceID=%s]CID content does not fit, not sent.",
+        LOG_DEV_GATED(vexa::alarmGateKey(&source), 5, func, "[deviceID=%s]CID content does not fit, not sent.",
                       vexa::logText(deviceId).c_str());
         return;
     }
-    std::unique_ptr<AlarmEventInfo> info(new AlarmEventInfo());
-    memset(info.get(), 0, sizeof(AlarmEventInfo));
-    info->dwSize = sizeof(AlarmEventInfo);
-    info->dwEventCode = review ? vexa::kCidEventVideoReview : vexa::kCidEventPlain;
-    info->dwCategory = vexa::kCidCategory;
-    info->dwActive = 1;
-    vexa::copyTextField(info->szContent, sizeof info->szContent, content);
-    vexa::copyTextField(info->szTime, 32, jsonTime);  // at most 31 characters
-    vexa::copyTextField(info->szDeviceID, sizeof info->szDeviceID, deviceId);
-    vexa::copyTextField(info->szSerialNo, sizeof info->szSerialNo, dev->serialNo());
-    dev->sendEventMsg(info->dwEventCode, 0, 0, info.get());
+    AlarmEventInfo& info = event.info;
+    memset(&info, 0, sizeof info);
+    info.dwSize = sizeof(AlarmEventInfo);
+    info.dwEventCode = review ? vexa::kCidEventVideoReview : vexa::kCidEventPlain;
+    info.dwCategory = vexa::kCidCategory;
+    info.dwActive = 1;
+    vexa::copyTextField(info.szContent, sizeof info.szContent, content);
+    vexa::copyTextField(info.szTime, 32, jsonTime);  // at most 31 characters
+    vexa::copyTextField(info.szDeviceID, sizeof info.szDeviceID, deviceId);
+    vexa::copyTextField(info.szSerialNo, sizeof info.szSerialNo, source.serialNo);
+    event.ready = true;
     if (!review)
-        LOG_DEV(2, func, "OnAlarmReq EVENT_TYPE_CID_COMMON, %s, cid = %d\n", vexa::logText(deviceId).c_str(), cidCode);
+        event.setNote(func, "OnAlarmReq EVENT_TYPE_CID_COMMON, %s, cid = %d\n", vexa::logText(deviceId).c_str(), cidCode);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -306,19 +303,19 @@ int procSubs(const Json::Value& subs, std::vector<int32_t>& sysNos) {
     return static_cast<int>(sysNos.size());
 }
 
-int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml) {
+int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml, const AlarmSource* source,
+                          AlarmEvent& event) {
     static const char* F = "CAlarmMsgMgr::procFERROCidReportReq";
     const std::string deviceId = message.DeviceID;
     CXmlCursor doc;
     CZornaCidReportReq req;
     CidReport r;
     if (!doc.setDocument(xml) || !req.parse(doc) || !readCidReport(doc, r)) {
-        LOG_DEV_GATED(vexa::alarmGateKey(deviceId), 5, F, "device is [%s],parse alarm data fail!",
+        LOG_DEV_GATED(vexa::alarmGateKey(source), 5, F, "device is [%s],parse alarm data fail!",
                       vexa::logText(deviceId).c_str());
         return -1;
     }
-    const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(deviceId);
-    if (!dev) {
+    if (!source) {
         LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 4, F, "GetDeviceImpl fail, DevID:%s", vexa::logText(deviceId).c_str());
         return -1;
     }
@@ -329,7 +326,7 @@ int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml) 
     if (r.triggerTime.empty() || !vexa::zornaTimeZoneIdx(r.timeZoneText, zone) ||
         ConvertAldonTimeToJsonTime(r.triggerTime, zone, jsonTime) != 0)
         jsonTime.clear();
-    deliver(dev, deviceId, jsonTime, cidMembers(r, jsonTime), r.video, r.cidCode, F);
+    buildEvent(*source, jsonTime, cidMembers(r, jsonTime), r.video, r.cidCode, F, event);
     return 0;
 }
 
@@ -343,10 +340,10 @@ int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml) 
 //   video   <- media.videoInfoList: the first entry with a path is the report's video; entries 0
 //              and 1 form the clip list. The time is basic.dateTime when it is a valid device-API
 //              time, else empty.
-void procCidAlarmJson(const std::string& alarm, const std::string& deviceID) {
+void procCidAlarmJson(const std::string& alarm, const std::string& deviceID, const AlarmSource* source,
+                      AlarmEvent& event) {
     static const char* F = "CAlarmMsgMgr::procCidAlarmJson";
-    const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(deviceID);
-    if (!dev) {
+    if (!source) {
         LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 5, F, "[deviceID=%s]device not exist.", vexa::logText(deviceID).c_str());
         return;
     }
@@ -354,7 +351,7 @@ void procCidAlarmJson(const std::string& alarm, const std::string& deviceID) {
     const Json::Value* payload = nullptr;
     if (vexa::parseJson(alarm, root)) payload = vexa::jsonMember(root, "payload");
     if (!payload || !payload->isObject()) {
-        LOG_DEV_GATED(vexa::alarmGateKey(deviceID), 5, F, "[deviceID=%s,alarm=%s]procAlarmJson fail.",
+        LOG_DEV_GATED(vexa::alarmGateKey(source), 5, F, "[deviceID=%s,alarm=%s]procAlarmJson fail.",
                       vexa::logText(deviceID).c_str(), vexa::logText(alarm).c_str());
         return;
     }
@@ -398,7 +395,7 @@ void procCidAlarmJson(const std::string& alarm, const std::string& deviceID) {
         const std::string path = mediaPath(e, "pictureURL");
         if (path.empty()) continue;
         if (pictures.size() >= vexa::kMaxCidPictures) {
-            LOG_DEV_GATED(vexa::alarmGateKey(deviceID), 3, F, "[deviceID=%s]more than %d pictures, the rest left out.",
+            LOG_DEV_GATED(vexa::alarmGateKey(source), 3, F, "[deviceID=%s]more than %d pictures, the rest left out.",
                           vexa::logText(deviceID).c_str(), static_cast<int>(vexa::kMaxCidPictures));
             break;
         }
@@ -426,5 +423,5 @@ void procCidAlarmJson(const std::string& alarm, const std::string& deviceID) {
 
     std::string jsonTime;
     if (!vexa::jsonString(basic, "dateTime", jsonTime) || !isValidJsonTime(jsonTime)) jsonTime.clear();
-    deliver(dev, deviceID, jsonTime, m, video, code, F);
+    buildEvent(*source, jsonTime, m, video, code, F, event);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "alarm/AlarmEvent.h"
 #include "alarm/ZornaMessage.h"
 
 namespace vexa {
@@ -30,12 +31,16 @@ constexpr size_t kMaxSubs = 64;
 
 }  // namespace vexa
 
-// Converts a ZORNA CIDREPORT request (the parsed envelope and the message text): 0, or -1 when the
-// text has no readable parameters or the device is not registered.
-int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml);
+// Converts a ZORNA CIDREPORT request (the parsed envelope and the message text) of the device
+// source (null: not registered) into event: 0, or -1 when the text has no readable parameters or
+// the device is not registered. An event whose content cannot fit is logged and not made ready.
+int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml, const AlarmSource* source,
+                          AlarmEvent& event);
 
-// Converts the "alarm" text of a model-command Contact ID alarm of a device. Failures are logged.
-void procCidAlarmJson(const std::string& alarm, const std::string& deviceID);
+// Converts the "alarm" text of a model-command Contact ID alarm of the device deviceID (source:
+// its facts, null when it is not registered) into event. Failures are logged.
+void procCidAlarmJson(const std::string& alarm, const std::string& deviceID, const AlarmSource* source,
+                      AlarmEvent& event);
 
 // Subsystem numbers of a panel's "subs" list: an array of numbers, decimal texts or objects with
 // "subSystemID" / "id", or one comma-separated text. Entries that are none of these are skipped;

@@ -78,12 +78,13 @@ void CMsgWorker::reportDropBurst(bool queueEmpty) {
     m_burstDrops = 0;
 }
 
-void CMsgWorker::setClock(std::function<uint64_t()> nowMs) {
+void CMsgWorker::setClock(const vexa::Clock* clock) {
     std::lock_guard<std::mutex> lk(m_reportLock);
-    m_clock = std::move(nowMs);
+    m_clock = clock ? clock : &vexa::steadyClock();
 }
 
-uint64_t CMsgWorker::now() const { return m_clock ? m_clock() : PAL_GetTimeTick64(); }
+// Read with m_reportLock held.
+uint64_t CMsgWorker::now() const { return m_clock->nowMs(); }
 
 uint32_t CMsgWorker::threadEntry(void* self) {
     if (self) static_cast<CMsgWorker*>(self)->run();

@@ -5,11 +5,11 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
 
 #include "PAL.h"
+#include "common/Clock.h"
 #include "common/WorkQueue.h"
 
 class CMsgWorker {
@@ -40,8 +40,8 @@ public:
     // Reports a burst of drops that is over: the queue has drained, or nothing was dropped for a
     // second. The worker calls it between messages; exposed for tests.
     void reportDropBurst(bool queueEmpty);
-    // Tests move time instead of sleeping (milliseconds, monotonic).
-    void setClock(std::function<uint64_t()> nowMs);
+    // The clock of the drop and refusal reports (null: the process's steady clock).
+    void setClock(const vexa::Clock* clock);
 
 protected:
     // Handles one text on the worker thread.
@@ -67,7 +67,7 @@ private:
 
     // Drop and refusal reporting; touched only when the queue is full and between messages.
     mutable std::mutex m_reportLock;
-    std::function<uint64_t()> m_clock;
+    const vexa::Clock* m_clock = &vexa::steadyClock();
     std::atomic<bool> m_burstOpen{false};
     uint64_t m_burstDrops = 0;
     uint64_t m_lastDropMs = 0;

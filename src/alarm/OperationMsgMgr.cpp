@@ -10,22 +10,6 @@ void COperationMsgMgr::init() {
     start("COperationMsgMgr::init", "reg process thread create failed");
 }
 
-std::string COperationMsgMgr::makeLogout(const std::string& deviceId, int32_t offlineHint, int32_t userHandle) {
-    Json::Value v(Json::objectValue);
-    v["dataType"] = "LOGOUT";
-    v["deviceId"] = deviceId;
-    v["offlineHint"] = offlineHint;
-    v["userHandle"] = userHandle;
-    return vexa::writeJson(v);
-}
-
-std::string COperationMsgMgr::makeRegister(int32_t userHandle) {
-    Json::Value v(Json::objectValue);
-    v["dataType"] = "REGISTER";
-    v["userId"] = userHandle;
-    return vexa::writeJson(v);
-}
-
 COperationMsgMgr::Operation COperationMsgMgr::parse(const std::string& text) {
     Operation op;
     Json::Value root;

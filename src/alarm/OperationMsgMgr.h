@@ -7,6 +7,7 @@
 
 #include "alarm/MsgWorker.h"
 #include "common/Singleton.h"
+#include "device/OperationMsg.h"
 
 class COperationMsgMgr : public singleton<COperationMsgMgr>, public CMsgWorker {
 public:
@@ -14,9 +15,11 @@ public:
 
     void init();
 
-    // Message builders (JSON writer, so identifiers are escaped).
-    static std::string makeLogout(const std::string& deviceId, int32_t offlineHint, int32_t userHandle);
-    static std::string makeRegister(int32_t userHandle);
+    // Message builders (defined with the device lifecycle that sends them).
+    static std::string makeLogout(const std::string& deviceId, int32_t offlineHint, int32_t userHandle) {
+        return vexa::makeLogoutMsg(deviceId, offlineHint, userHandle);
+    }
+    static std::string makeRegister(int32_t userHandle) { return vexa::makeRegisterMsg(userHandle); }
 
     // What a message asks for; anything unparsable, incomplete or mistyped is kNone.
     struct Operation {

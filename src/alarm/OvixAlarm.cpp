@@ -3,14 +3,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <memory>
 
 #include "alarm/AlarmLog.h"
 #include "alarm/EventContent.h"
 #include "common/JsonUtil.h"
 #include "common/Log.h"
-#include "device/VexaDevice.h"
-#include "device/VexaDeviceMgr.h"
 #include "common/XmlCursor.h"
 
 namespace vexa {
@@ -404,18 +401,12 @@ int isAldon5OvixAlarmJson(const Json::Value& root, AlarmEventInfo& info, std::st
     return 1;
 }
 
-int ProcOVIXAlarmReq(AlarmEventInfo& info) {
-    return ProcOVIXAlarmReq(info, std::string(info.szDeviceID, strnlen(info.szDeviceID, sizeof info.szDeviceID)));
-}
-
-int ProcOVIXAlarmReq(AlarmEventInfo& info, const std::string& id) {
+int ProcOVIXAlarmReq(AlarmEventInfo& info, const std::string& id, const AlarmSource* source) {
     static const char* F = "CAlarmMsgMgr::ProcOVIXAlarmReq";
-    const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(id);
-    if (!dev) {
+    if (!source) {
         LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 4, F, "Get Sub Device fail, DevID:%s", vexa::logText(id).c_str());
         return -1;
     }
-    vexa::copyTextField(info.szSerialNo, sizeof info.szSerialNo, dev->serialNo());
-    dev->sendEventMsg(info.dwEventCode, 0, 0, &info);
+    vexa::copyTextField(info.szSerialNo, sizeof info.szSerialNo, source->serialNo);
     return 0;
 }

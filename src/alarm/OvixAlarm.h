@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "alarm/AlarmEvent.h"
 #include "vexadev/VexaDevPlugin.h"
 #include "common/XmlBase.h"
 
@@ -30,10 +31,9 @@ Json::Value numberOrText(const std::string& text);
 int isAldon5OvixAlarmXml(CXmlBase& xml, AlarmEventInfo& info, std::string* deviceId = nullptr);
 int isAldon5OvixAlarmJson(const Json::Value& root, AlarmEventInfo& info, std::string* deviceId = nullptr);
 
-// Delivers a filled record to the device deviceId (the full identifier): 0, or -1 when it is not
-// registered. The one-argument form looks the device up by szDeviceID.
-int ProcOVIXAlarmReq(AlarmEventInfo& info, const std::string& deviceId);
-int ProcOVIXAlarmReq(AlarmEventInfo& info);
+// Completes a filled record with what the device source (null: deviceId is not registered) adds
+// to it: 0, or -1 (logged) when there is no device.
+int ProcOVIXAlarmReq(AlarmEventInfo& info, const std::string& deviceId, const AlarmSource* source);
 
 // Payload of an "EventNotificationAlert" (cursor anywhere among its children) as a member list
 // without braces that fits szContent. Always non-zero; the list may be empty.

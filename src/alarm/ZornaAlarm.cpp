@@ -2,14 +2,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 
 #include "alarm/AlarmLog.h"
 #include "alarm/EventContent.h"
 #include "common/Log.h"
 #include "common/TimeConvert.h"
-#include "device/VexaDevice.h"
-#include "device/VexaDeviceMgr.h"
 #include "common/XmlBase.h"
 #include "common/XmlCursor.h"
 
@@ -34,10 +31,11 @@ std::string read(CXmlBase& xml, const char* name) {
 
 // Fills the time block and the time text together: both, or (when either cannot be had)
 // neither, so no event carries a time in one field and not the other.
-void fillTimes(const std::string& deviceId, const AlarmParams& p, AlarmEventInfo& info) {
+void fillTimes(const AlarmSource& source, const AlarmParams& p, AlarmEventInfo& info) {
+    const std::string& deviceId = source.deviceId;
     int idx = 0;
     if (!vexa::zornaTimeZoneIdx(p.timeZoneIdx, idx)) {
-        LOG_DEV_GATED(vexa::alarmGateKey(deviceId), 4, F, "[deviceID=%s]TimeZoneIdx exception: %s!, alarm sent without time",
+        LOG_DEV_GATED(vexa::alarmGateKey(&source), 4, F, "[deviceID=%s]TimeZoneIdx exception: %s!, alarm sent without time",
                       vexa::logText(deviceId).c_str(), vexa::logText(p.timeZoneIdx).c_str());
         return;
     }
@@ -52,12 +50,13 @@ void fillTimes(const std::string& deviceId, const AlarmParams& p, AlarmEventInfo
 
 }  // namespace
 
-int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml) {
+int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml, const AlarmSource* source,
+                      AlarmEvent& event) {
     const std::string& deviceId = message.DeviceID;
     CXmlBase doc;
     if (!doc.load(xml) || !doc.findElement(doc.document().RootElement()->ValueStr()) || !doc.enterElement() ||
         !doc.findSiblingElement("Params")) {
-        LOG_DEV_GATED(vexa::alarmGateKey(deviceId), 5, F, "device is [%s],parse alarm data fail!",
+        LOG_DEV_GATED(vexa::alarmGateKey(source), 5, F, "device is [%s],parse alarm data fail!",
                       vexa::logText(deviceId).c_str());
         return -1;
     }
@@ -72,21 +71,20 @@ int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml) {
     p.diskNumber = read(doc, "DiskNumber");
     p.retransFlag = read(doc, "RetransFlag");
 
-    const std::shared_ptr<CVexaDevice> dev = CVexaDeviceMgr::instance()->findDevice(deviceId);
-    if (!dev) {
+    if (!source) {
         LOG_DEV_GATED(vexa::kAlarmKeyUnknownDevice, 4, F, "GetDeviceImpl fail, DevID:%s", vexa::logText(deviceId).c_str());
         return -1;
     }
 
-    AlarmEventInfo info;
+    AlarmEventInfo& info = event.info;
     memset(&info, 0, sizeof info);
     info.dwSize = sizeof info;
     info.dwCategory = 30;
     // A time that cannot be converted leaves its fields empty; the alarm itself still counts.
-    fillTimes(deviceId, p, info);
+    fillTimes(*source, p, info);
     info.dwActive = p.action == "STOP" ? 0 : 1;
     vexa::copyTextField(info.szDeviceID, sizeof info.szDeviceID, deviceId);
-    vexa::copyTextField(info.szSerialNo, sizeof info.szSerialNo, dev->serialNo());
+    vexa::copyTextField(info.szSerialNo, sizeof info.szSerialNo, source->serialNo);
     info.iActivePostCount = 1;
 
     const int32_t type = vexa::decimalValue(p.type);
@@ -123,27 +121,27 @@ int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml) {
         default:
             return 0;
     }
-    dev->sendEventMsg(info.dwEventCode, 0, 0, &info);
+    event.ready = true;
     const std::string idText = vexa::logText(deviceId);
     const char* id = idText.c_str();
     switch (type) {
         case 0:
-            LOG_DEV(2, F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_DEV_HDD_FULL, %s, disk no is %d\n", id, disk);
+            event.setNote(F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_DEV_HDD_FULL, %s, disk no is %d\n", id, disk);
             break;
         case 1:
-            LOG_DEV(2, F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_DEV_HDD_ERROR, %s, %d\n", id, disk);
+            event.setNote(F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_DEV_HDD_ERROR, %s, %d\n", id, disk);
             break;
         case 5:
-            LOG_DEV(2, F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_VIDEO_LOST, %s\n", id);
+            event.setNote(F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_VIDEO_LOST, %s\n", id);
             break;
         case 6:
-            LOG_DEV(2, F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_IO_IN, %s, %d\n", id, input);
+            event.setNote(F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_IO_IN, %s, %d\n", id, input);
             break;
         case 7:
-            LOG_DEV(2, F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_VIDEO_BLOCK, %s, %d\n", id, video);
+            event.setNote(F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_VIDEO_BLOCK, %s, %d\n", id, video);
             break;
         default:
-            LOG_DEV(2, F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_VIDEO_MOTION, %s, %d\n", id, video);
+            event.setNote(F, "CAldonDeviceObject OnAlarmReq EVENT_TYPE_VIDEO_MOTION, %s, %d\n", id, video);
             break;
     }
     return 0;

@@ -4,10 +4,13 @@
 
 #include <string>
 
+#include "alarm/AlarmEvent.h"
 #include "alarm/ZornaMessage.h"
 
-// Converts one ALARM request (the parsed envelope and the message text) and delivers its event:
-// 0, or -1 (logged) when the body has no parameters or the device is not registered.
-int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml);
+// Converts one ALARM request (the parsed envelope and the message text) of the device source
+// (null: not registered) into event: 0 (event not ready for a type that raises none), or -1
+// (logged) when the body has no parameters or the device is not registered.
+int ProcFERROAlarmReq(const CZornaMessage& message, const std::string& xml, const AlarmSource* source,
+                      AlarmEvent& event);
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/StatusList.h"
 #include "common/XmlCursor.h"
 
 class CZornaMessage {
@@ -18,7 +19,7 @@ public:
     std::string Command;       // requests
     std::string ConfigCmd;     // Params/ConfigCmd
     std::string WhichCommand;  // responses: the command answered
-    int32_t Status = 258;      // responses
+    int32_t Status = vexa::status::kWaitTimeout;  // responses
     std::string Description;   // responses
     std::string DeviceID;      // Params/DeviceID
     std::string PuIp;          // Pu/Ip

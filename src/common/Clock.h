@@ -19,7 +19,7 @@ public:
 
     // Waits on cv (lk held) until pred() holds or the clock reaches deadlineMs; returns pred().
     template <class Pred>
-    bool waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint64_t deadlineMs, Pred pred) {
+    bool waitUntil(std::condition_variable& cv, std::unique_lock<std::mutex>& lk, uint64_t deadlineMs, Pred pred) const {
         while (!pred()) {
             const uint64_t now = nowMs();
             if (now >= deadlineMs) return false;

@@ -9,8 +9,6 @@
     RunLog_Write((level), "VEXA_DEV", "[%s(%d)] " fmt, (func), __LINE__, ##__VA_ARGS__)
 #define LOG_REG(level, func, fmt, ...) \
     RunLog_Write((level), "REG", "<%d>\t<%s>," fmt, __LINE__, (func), ##__VA_ARGS__)
-#define LOG_PLUGIN(level, func, fmt, ...) \
-    RunLog_Write((level), "PLUGIN", "[%s(%d)] " fmt, (func), __LINE__, ##__VA_ARGS__)
 #define LOG_MOD(level, module, func, fmt, ...) \
     RunLog_Write((level), (module), "[%s(%d)] " fmt, (func), __LINE__, ##__VA_ARGS__)
 

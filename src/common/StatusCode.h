@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/StatusList.h"
+
 // Known code: sets "statusCode", "statusString", "subStatusCode", "errorCode" and "errorMsg" in
 // doc (a doc that is not an object is replaced by one), httpStatus to the class's status, and
 // returns true. Unknown code: false, doc and httpStatus untouched.

@@ -1,16 +1,14 @@
 #include "device/Context.h"
 
-#include <chrono>
-
 #include "common/Log.h"
 
 uint32_t CContext::Wait(uint32_t ms) {
     std::unique_lock<std::mutex> lk(m_lock);
-    if (!m_cv.wait_for(lk, std::chrono::milliseconds(ms), [this] { return m_done; })) {
+    if (!m_clock.waitUntil(m_cv, lk, m_clock.nowMs() + ms, [this] { return m_done; })) {
         lk.unlock();
         LOG_REG(5, "CContext::Wait", "Wait timeout, AldonSeq:%d, nMills:%d", static_cast<int>(m_seq),
                 static_cast<int>(ms));
-        return kWaitTimeout;
+        return vexa::status::kWaitTimeout;
     }
     return m_result;
 }

@@ -8,16 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "common/Clock.h"
+#include "common/StatusList.h"
+
 class CContext {
 public:
-    static constexpr uint32_t kWaitTimeout = 258;
-
-    CContext(uint32_t seq, bool acceptList) : m_seq(seq), m_listFlag(acceptList ? 1u : 0u) {}
+    // Waits are measured on clock (the device manager's in the request channel).
+    CContext(uint32_t seq, bool acceptList, const vexa::Clock& clock = vexa::steadyClock())
+        : m_seq(seq), m_listFlag(acceptList ? 1u : 0u), m_clock(clock) {}
 
     uint32_t seq() const { return m_seq; }
 
     // Waits for the answer; an answer that came before the wait began completes it at once.
-    // Returns the answer's error number, or 258 when none came in time.
+    // Returns the answer's error number, or kWaitTimeout when none came in time.
     uint32_t Wait(uint32_t ms);
 
     // Stores an answer and wakes the waiter. Only the first answer counts.
@@ -34,6 +37,7 @@ public:
 private:
     const uint32_t m_seq;
     const uint32_t m_listFlag;
+    const vexa::Clock& m_clock;
     mutable std::mutex m_lock;
     std::condition_variable m_cv;
     bool m_done = false;

@@ -20,12 +20,16 @@ void SetupPool::stop() {
         std::lock_guard<std::mutex> lk(m_lock);
         m_running = false;
         m_jobs.clear();
+        m_queue.clear();
         for (auto& kv : m_threads) threads.push_back(std::move(kv.second));
         m_threads.clear();
         m_exited.clear();
     }
-    m_cv.notify_all();
+    // One wake-up per thread (job number 0 is never used): each takes one, sees the pool stopped
+    // and ends.
+    for (size_t i = 0; i < threads.size(); ++i) m_queue.push("0");
     for (auto& t : threads) t.join();
+    m_queue.clear();
 }
 
 void SetupPool::reapLocked(std::vector<std::thread>& out) {
@@ -42,6 +46,7 @@ bool SetupPool::post(const std::string& deviceId, std::function<void()> job) {
     static const char* F = "SetupPool::post";
     std::vector<std::thread> ended;
     const char* refused = nullptr;
+    uint64_t number = 0;
     {
         std::lock_guard<std::mutex> lk(m_lock);
         reapLocked(ended);
@@ -50,7 +55,8 @@ bool SetupPool::post(const std::string& deviceId, std::function<void()> job) {
         } else if (m_jobs.size() >= kMaxQueued) {
             refused = "queue full";
         } else {
-            m_jobs.push_back(std::move(job));
+            number = ++m_nextJob;
+            m_jobs.emplace(number, std::move(job));
             // Every waiting set-up gets a thread of its own while the cap allows.
             if (m_jobs.size() > m_idle && m_threads.size() < kMaxThreads) {
                 const uint64_t key = ++m_nextKey;
@@ -68,7 +74,7 @@ bool SetupPool::post(const std::string& deviceId, std::function<void()> job) {
         LOG_DEV(5, F, "[deviceID=%s,reason=%s]set-up not queued.", deviceId.c_str(), refused);
         return false;
     }
-    m_cv.notify_one();
+    m_queue.push(std::to_string(number));
     return true;
 }
 
@@ -79,24 +85,27 @@ size_t SetupPool::threadCount() const {
 
 void SetupPool::run(uint64_t key) {
     for (;;) {
+        {
+            std::lock_guard<std::mutex> lk(m_lock);
+            ++m_idle;
+        }
+        const std::string number = m_queue.pop(std::chrono::milliseconds(kIdleExitMs));
         std::function<void()> job;
         {
-            std::unique_lock<std::mutex> lk(m_lock);
-            ++m_idle;
-            const bool woke = m_cv.wait_for(lk, std::chrono::milliseconds(kIdleExitMs),
-                                            [this] { return !m_running || !m_jobs.empty(); });
+            std::lock_guard<std::mutex> lk(m_lock);
             --m_idle;
             if (!m_running) return;
-            if (!woke) {
+            auto it = number.empty() ? m_jobs.end() : m_jobs.find(std::stoull(number));
+            if (it == m_jobs.end()) {
                 // Idle: threads beyond the core ones end and are joined by the next post or stop.
-                if (m_threads.size() - m_exited.size() > kCoreThreads) {
+                if (number.empty() && m_threads.size() - m_exited.size() > kCoreThreads) {
                     m_exited.push_back(key);
                     return;
                 }
                 continue;
             }
-            job = std::move(m_jobs.front());
-            m_jobs.pop_front();
+            job = std::move(it->second);
+            m_jobs.erase(it);
         }
         try {
             job();

@@ -4,15 +4,15 @@
 #ifndef VEXA_SETUP_POOL_H
 #define VEXA_SETUP_POOL_H
 
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "common/WorkQueue.h"
 
 class SetupPool {
 public:
@@ -35,9 +35,11 @@ private:
     void run(uint64_t key);
     void reapLocked(std::vector<std::thread>& out);
 
+    // The queue carries job numbers in order; the jobs wait here under m_lock until taken.
+    WorkQueue m_queue{kMaxQueued};
     mutable std::mutex m_lock;
-    std::condition_variable m_cv;
-    std::deque<std::function<void()>> m_jobs;
+    std::map<uint64_t, std::function<void()>> m_jobs;
+    uint64_t m_nextJob = 0;
     std::map<uint64_t, std::thread> m_threads;
     std::vector<uint64_t> m_exited;  // idle threads that ended and wait to be joined
     uint64_t m_nextKey = 0;

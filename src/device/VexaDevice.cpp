@@ -4,7 +4,6 @@
 
 #include "common/Log.h"
 #include "common/LogLimit.h"
-#include "alarm/OperationMsgMgr.h"
 #include "PAL.h"
 #include "device/VexaDeviceMgr.h"
 
@@ -113,7 +112,7 @@ uint32_t CVexaDevice::DisConnect() {
         CVexaDeviceMgr::instance()->removeDevice(id, this);
         const int32_t handle = m_userHandle.exchange(-1);
         if (handle >= 0)
-            COperationMsgMgr::instance()->push(COperationMsgMgr::makeLogout(id, handle, handle));
+            CVexaDeviceMgr::instance()->postLogout(id, handle, handle);
         m_connStatus.store(-1);
         m_inlineStatus.clear();
     }

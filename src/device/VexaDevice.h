@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/StatusList.h"
 #include "device/DevBase.h"
 #include "device/NotifyPool.h"
 
@@ -31,13 +32,13 @@ struct ModelCommand {
 
 // Result codes of the request channel.
 enum : uint32_t {
-    VEXA_RC_DEVICE_GONE = 0x20000009,
-    VEXA_RC_SEND_FAILED = 0x30000001,
-    VEXA_RC_BODY_TOO_BIG = 0x6000003f,
-    VEXA_RC_BAD_PARAMETERS = 0x60000001,
-    VEXA_RC_INVALID_CONTENT = 0x4000000a,
-    VEXA_RC_NO_CONTEXT = 0x40001176,
-    VEXA_RC_TIMEOUT = 258,
+    VEXA_RC_DEVICE_GONE = vexa::status::kNetworkError,
+    VEXA_RC_SEND_FAILED = vexa::status::kDeviceError,
+    VEXA_RC_BODY_TOO_BIG = vexa::status::kRequestMemoryNull,
+    VEXA_RC_BAD_PARAMETERS = vexa::status::kBadParameters,
+    VEXA_RC_INVALID_CONTENT = vexa::status::kInvalidContent,
+    VEXA_RC_NO_CONTEXT = vexa::status::kResourceNodeInfoFailed,
+    VEXA_RC_TIMEOUT = vexa::status::kWaitTimeout,
 };
 
 class CVexaDevice : public CDevBase,

@@ -1,16 +1,16 @@
 #include "device/VexaDeviceMgr.h"
 
+#include <arpa/inet.h>
+
 #include <cstring>
 
-#include "alarm/AlarmMsgMgr.h"
 #include "common/ConfigCenter.h"
 #include "common/Log.h"
-#include "common/LogLimit.h"
+#include "device/EventIntake.h"
 #include "device/NotifyPool.h"
-#include "alarm/OperationMsgMgr.h"
-#include "alarm/StorageAlarm.h"
-#include "VexaAmsSdk.h"
+#include "device/OperationMsg.h"
 #include "device/VexaDevice.h"
+#include "VexaAmsSdk.h"
 #include "palsafe.h"
 
 namespace {
@@ -37,6 +37,12 @@ std::string exeDirectory() {
 constexpr uint32_t kOptMaxPendingLogins = VEXA_SDK_MAX_PENDING_LOGINS;
 constexpr int32_t kDefaultMaxPendingLogins = VEXA_SDK_DEFAULT_MAX_PENDING_LOGINS;
 
+// The TLS libraries both access libraries load, beside the host executable.
+struct TlsLibraries {
+    std::string crypto = exeDirectory() + "libcrypto-3-x64.dll";
+    std::string ssl = exeDirectory() + "libssl-3-x64.dll";
+};
+
 uint32_t maxPendingLogins() {
     const int32_t v = CConfigCenter::instance()->getInt("MaxPendingLogins");
     return static_cast<uint32_t>(v > 0 ? v : kDefaultMaxPendingLogins);
@@ -51,15 +57,11 @@ CVexaDeviceMgr::CVexaDeviceMgr() = default;
 
 int CVexaDeviceMgr::init() {
     CConfigCenter::instance()->parseConfig();
-    CAlarmMsgMgr::instance()->init();
-    COperationMsgMgr::instance()->init();
+    if (EventIntake* intake = m_intake.load()) intake->start();
 
     m_stop = 0;  // a restart after uninit brings every thread back
     m_lastAlarmLoopMs = 0;
-    {
-        std::lock_guard<std::mutex> lk(m_contextLock);
-        m_contextsClosed = false;
-    }
+    m_requests.open();
     m_setupPool.start();
     NotifyPool::instance().start();
     if (m_alarmLoopThread == PAL_INVALID_THREAD) {
@@ -95,178 +97,32 @@ int CVexaDeviceMgr::uninit() {
         PAL_Thread_Wait(m_alarmLoopThread);
         m_alarmLoopThread = PAL_INVALID_THREAD;
     }
+    EventIntake* intake = m_intake.load();
     // Waiters on device answers are released first; the libraries are already stopped.
     closeContexts();
-    COperationMsgMgr::instance()->stop();
+    if (intake) intake->stopOperations();
     m_setupPool.stop();
     // Host status notifications still pending are dropped (logged); a running one finishes.
     NotifyPool::instance().stop();
-    CAlarmMsgMgr::instance()->stop();
+    if (intake) intake->stopAlarms();
 
     // The log thread has ended: its tables and queue can be reset from here.
-    LogRecord rec;
-    while (m_logQueue.pop(rec)) {
-    }
-    m_hbAuthCounts.clear();
-    m_noDirectCounts.clear();
-
-    std::map<std::string, std::shared_ptr<CVexaDevice>> old;
-    {
-        std::lock_guard<std::mutex> lk(m_registryLock);
-        old.swap(m_registry);
-    }
-    old.clear();  // device destructors run outside the registry lock
-    for (SessionTable* t : {&m_previewSessions, &m_playbackSessions, &m_talkSessions}) {
-        std::lock_guard<std::mutex> lk(t->lock);
-        t->map.clear();
-    }
+    m_logRecords.reset();
+    m_registry.takeAll().clear();  // device destructors run outside the registry lock
+    m_sessions.clear();
     return 0;
 }
 
 int CVexaDeviceMgr::initSDK(std::string ip, int32_t cmsPort, int32_t alarmPort) {
     static const char* F = "CVexaDeviceMgr::initSDK";
     std::lock_guard<std::mutex> sdkLock(m_sdkLock);
-    CConfigCenter* cfg = CConfigCenter::instance();
     LOG_REG(2, F, "CVexaSdkMgr::Init: strIp: %s cmsAlarmPort: %d alarmport:%d", ip.c_str(), cmsPort, alarmPort);
     if (m_sdkStarted.load()) {
         LOG_REG(3, F, "repeat init");
         return 0;
     }
-
-    const std::string dir = exeDirectory();
-    const std::string cryptoPath = dir + "libcrypto-3-x64.dll";
-    const std::string sslPath = dir + "libssl-3-x64.dll";
-    bool ok = true;
-    do {
-        if (!VEXA_AMS_SetSDKInitCfg(0, cryptoPath.c_str()) || !VEXA_AMS_SetSDKInitCfg(1, sslPath.c_str()))
-            LOG_DEV(5, F, "[errCode=%d]VEXA_AMS_SetSDKInitCfg failed!", VEXA_AMS_GetLastError());
-        if (!VEXA_AMS_Init()) {
-            LOG_DEV(5, F, "[errCode=%d]VEXA_AMS_Init failed.", VEXA_AMS_GetLastError());
-            ok = false;
-            break;
-        }
-        VEXA_AMS_LISTEN_PARAM ams;
-        memset(&ams, 0, sizeof ams);
-        if (const int err = PAL_Strncpy_s(ams.szIP, sizeof ams.szIP, ip.c_str(), sizeof ams.szIP - 1))
-            __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
-        const int32_t amsPort = alarmPort < 1 ? cfg->getInt("AlarmPort") : alarmPort;
-        if (amsPort < 0 || amsPort > 65535) {
-            LOG_DEV(5, F, "alarm port %d out of range", amsPort);
-            ok = false;
-            break;
-        }
-        ams.wPort = static_cast<uint16_t>(amsPort & 0xffff);
-        ams.fnCB = &CVexaDeviceMgr::pfnAlarmMsgCB;
-        ams.pUserData = this;
-        ams.dwKeepAliveTimeout = clampU32(static_cast<int64_t>(cfg->getInt("AlarmTimeOutCount")) *
-                                          static_cast<int64_t>(cfg->getInt("AlarmKeepAliveSec")));
-        // Connections waiting to log in are bounded in both libraries; a refusal is not fatal.
-        uint32_t maxPending = maxPendingLogins();
-        if (!VEXA_AMS_SetSDKLocalCfg(kOptMaxPendingLogins, &maxPending))
-            LOG_DEV(4, F, "[errCode=%d,MaxPendingLogins=%u]VEXA_AMS_SetSDKLocalCfg failed.", VEXA_AMS_GetLastError(),
-                    maxPending);
-        const int32_t amsHandle = VEXA_AMS_StartListen(&ams);
-        m_amsListenHandle = amsHandle;
-        if (amsHandle == -1 || amsHandle < 0) {
-            m_amsListenHandle = -1;
-            LOG_DEV(5, F, "VEXA_AMS_StartListen failed, errorCode<%d>", VEXA_AMS_GetLastError());
-            ok = false;
-            break;
-        }
-        // Devices are told, and the port status shows, the port really bound; set before the
-        // command side listens, so no login sees another.
-        uint16_t boundAlarmPort = VEXA_AMS_GetListenPort(amsHandle);
-        if (boundAlarmPort == 0) boundAlarmPort = ams.wPort;
-        if (ams.wPort == 0) LOG_REG(3, F, "alarm port picked by the system: %d", static_cast<int>(boundAlarmPort));
-        cfg->setInnerAlarmPort(boundAlarmPort);
-
-        if (!VEXA_CMS_SetSDKInitCfg(0, cryptoPath.c_str()) || !VEXA_CMS_SetSDKInitCfg(1, sslPath.c_str()))
-            LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SetSDKInitCfg failed!", VEXA_CMS_GetLastError());
-        if (!VEXA_CMS_Init()) {
-            LOG_REG(5, F, "[errCode=%d]VEXA_CMS_Init failed.", VEXA_CMS_GetLastError());
-            ok = false;
-            break;
-        }
-        VEXA_CMS_SEND_RECV_PARAM_T recv;
-        memset(&recv, 0, sizeof recv);
-        recv.dwTimeOut = clampU32(cfg->recvTimeoutMs());
-        if (!VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_SEND_RECV_PARAM, &recv)) {
-            LOG_REG(5, F, "[errCode=%d,dwRecvTimeOut=%u]ENUM_VEXA_CMS_SEND_RECV_PARAM failed.", VEXA_CMS_GetLastError(),
-                    recv.dwTimeOut);
-            ok = false;
-            break;
-        }
-        LOG_REG(2, F, "[dwRecvTimeOut=%d]ENUM_VEXA_CMS_SEND_RECV_PARAM", static_cast<int>(recv.dwTimeOut));
-        uint32_t one = 1;
-        if (!VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK, &one)) {
-            LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SetSDKLocalCfg ENUM_VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK failed.",
-                    VEXA_CMS_GetLastError());
-            ok = false;
-            break;
-        }
-        if (!VEXA_CMS_SetInterfaceAsync(0, &CVexaDeviceMgr::pfnDeviceAsyncCallback, this)) {
-            LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SetInterfaceAsync ENUM_VEXA_CMS_INTERFACE_CONFIG_DEV_ASYNC failed.",
-                    VEXA_CMS_GetLastError());
-            ok = false;
-            break;
-        }
-        VEXA_CMS_MSG_CB_PARAM msgCb;
-        memset(&msgCb, 0, sizeof msgCb);
-        msgCb.fnCB = &CVexaDeviceMgr::pfnSubscribeMsgCB;
-        msgCb.pUserData = this;
-        if (!VEXA_CMS_SubscribeMsg(0, &msgCb)) {
-            LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SubscribeMsg ENUM_VEXA_CMS_SET_CALLBACK_FUN failed.",
-                    VEXA_CMS_GetLastError());
-            ok = false;
-            break;
-        }
-        static const char kTopic[] = "model#\r\n";
-        VEXA_CMS_TOPIC_PARAM topic;
-        memset(&topic, 0, sizeof topic);
-        topic.pTopic = kTopic;
-        topic.dwTopicLen = 8;
-        if (!VEXA_CMS_SubscribeMsg(1, &topic)) {
-            LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SubscribeMsg ENUM_VEXA_CMS_SET_CALLBACK_FUN failed.",
-                    VEXA_CMS_GetLastError());
-            ok = false;
-            break;
-        }
-        maxPending = maxPendingLogins();
-        if (!VEXA_CMS_SetSDKLocalCfg(kOptMaxPendingLogins, &maxPending))
-            LOG_REG(4, F, "[errCode=%d,MaxPendingLogins=%u]VEXA_CMS_SetSDKLocalCfg failed.", VEXA_CMS_GetLastError(),
-                    maxPending);
-        VEXA_CMS_LISTEN_PARAM cms;
-        memset(&cms, 0, sizeof cms);
-        if (const int err = PAL_Strncpy_s(cms.szIP, sizeof cms.szIP, ip.c_str(), 127))
-            __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
-        cms.wPort = static_cast<uint16_t>(cmsPort & 0xffff);
-        cms.fnCB = &CVexaDeviceMgr::pfnDeviceRegisterCB;
-        cms.pUserData = this;
-        LOG_REG(2, F, "cms and ams listen IP:%s, port: %d", cms.szIP, cms.wPort);
-        const int32_t cmsHandle = VEXA_CMS_StartListen(&cms);
-        m_cmsListenHandle = cmsHandle;
-        if (cmsHandle < 0) {
-            m_cmsListenHandle = -1;
-            m_cmsListening = 0;
-            LOG_REG(5, F, "[errCode=%d]VEXA_CMS_StartListen failed.", VEXA_CMS_GetLastError());
-            ok = false;
-            break;
-        }
-        VEXA_CMS_SEND_RECV_PARAM_T send;
-        memset(&send, 0, sizeof send);
-        send.dwTimeOut = cfg->libSendTimeout();
-        if (!VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_SEND_RECV_PARAM, &send))
-            LOG_REG(4, F, "VEXA_CMS_SetSDKLocalCfg(SEND_PARAM) failed! ErrCode=%d.", VEXA_CMS_GetLastError());
-        VEXA_CMS_EXCEPTION_PARAM exc;
-        memset(&exc, 0, sizeof exc);
-        exc.fnCB = &CVexaDeviceMgr::pfnExceptionCB;
-        exc.pUserData = this;
-        if (!VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_EXCEPTION_CALLBACK, &exc))
-            LOG_REG(4, F, "VEXA_CMS_SetSDKLocalCfg(ENUM_VEXA_CMS_EXCEPTION_CALLBACK) failed! ErrCode=%d.",
-                    VEXA_CMS_GetLastError());
-    } while (false);
-
-    if (!ok) {
+    // The alarm side first: devices are told the alarm port it really bound at login.
+    if (!startAlarmLibrary(ip, alarmPort) || !startCommandLibrary(ip, cmsPort)) {
         unInitSDKLocked();
         return -1;
     }
@@ -274,6 +130,135 @@ int CVexaDeviceMgr::initSDK(std::string ip, int32_t cmsPort, int32_t alarmPort) 
     m_sdkStarted = 1;
     m_cmsListening = 1;
     return 0;
+}
+
+bool CVexaDeviceMgr::startAlarmLibrary(const std::string& ip, int32_t alarmPort) {
+    static const char* F = "CVexaDeviceMgr::initSDK";
+    CConfigCenter* cfg = CConfigCenter::instance();
+    const TlsLibraries tls;
+    if (!VEXA_AMS_SetSDKInitCfg(0, tls.crypto.c_str()) || !VEXA_AMS_SetSDKInitCfg(1, tls.ssl.c_str()))
+        LOG_DEV(5, F, "[errCode=%d]VEXA_AMS_SetSDKInitCfg failed!", VEXA_AMS_GetLastError());
+    if (!VEXA_AMS_Init()) {
+        LOG_DEV(5, F, "[errCode=%d]VEXA_AMS_Init failed.", VEXA_AMS_GetLastError());
+        return false;
+    }
+    VEXA_AMS_LISTEN_PARAM ams;
+    memset(&ams, 0, sizeof ams);
+    if (const int err = PAL_Strncpy_s(ams.szIP, sizeof ams.szIP, ip.c_str(), sizeof ams.szIP - 1))
+        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
+    const int32_t amsPort = alarmPort < 1 ? cfg->getInt("AlarmPort") : alarmPort;
+    if (amsPort < 0 || amsPort > 65535) {
+        LOG_DEV(5, F, "alarm port %d out of range", amsPort);
+        return false;
+    }
+    ams.wPort = static_cast<uint16_t>(amsPort & 0xffff);
+    ams.fnCB = &CVexaDeviceMgr::pfnAlarmMsgCB;
+    ams.pUserData = this;
+    ams.dwKeepAliveTimeout = clampU32(static_cast<int64_t>(cfg->getInt("AlarmTimeOutCount")) *
+                                      static_cast<int64_t>(cfg->getInt("AlarmKeepAliveSec")));
+    // Connections waiting to log in are bounded in both libraries; a refusal is not fatal.
+    uint32_t maxPending = maxPendingLogins();
+    if (!VEXA_AMS_SetSDKLocalCfg(kOptMaxPendingLogins, &maxPending))
+        LOG_DEV(4, F, "[errCode=%d,MaxPendingLogins=%u]VEXA_AMS_SetSDKLocalCfg failed.", VEXA_AMS_GetLastError(),
+                maxPending);
+    const int32_t amsHandle = VEXA_AMS_StartListen(&ams);
+    m_amsListenHandle = amsHandle;
+    if (amsHandle == -1 || amsHandle < 0) {
+        m_amsListenHandle = -1;
+        LOG_DEV(5, F, "VEXA_AMS_StartListen failed, errorCode<%d>", VEXA_AMS_GetLastError());
+        return false;
+    }
+    // Devices are told, and the port status shows, the port really bound; set before the
+    // command side listens, so no login sees another.
+    uint16_t boundAlarmPort = VEXA_AMS_GetListenPort(amsHandle);
+    if (boundAlarmPort == 0) boundAlarmPort = ams.wPort;
+    if (ams.wPort == 0) LOG_REG(3, F, "alarm port picked by the system: %d", static_cast<int>(boundAlarmPort));
+    cfg->setInnerAlarmPort(boundAlarmPort);
+    return true;
+}
+
+bool CVexaDeviceMgr::startCommandLibrary(const std::string& ip, int32_t cmsPort) {
+    static const char* F = "CVexaDeviceMgr::initSDK";
+    CConfigCenter* cfg = CConfigCenter::instance();
+    const TlsLibraries tls;
+    if (!VEXA_CMS_SetSDKInitCfg(0, tls.crypto.c_str()) || !VEXA_CMS_SetSDKInitCfg(1, tls.ssl.c_str()))
+        LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SetSDKInitCfg failed!", VEXA_CMS_GetLastError());
+    if (!VEXA_CMS_Init()) {
+        LOG_REG(5, F, "[errCode=%d]VEXA_CMS_Init failed.", VEXA_CMS_GetLastError());
+        return false;
+    }
+    VEXA_CMS_SEND_RECV_PARAM_T recv;
+    memset(&recv, 0, sizeof recv);
+    recv.dwTimeOut = clampU32(cfg->recvTimeoutMs());
+    if (!VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_SEND_RECV_PARAM, &recv)) {
+        LOG_REG(5, F, "[errCode=%d,dwRecvTimeOut=%u]ENUM_VEXA_CMS_SEND_RECV_PARAM failed.", VEXA_CMS_GetLastError(),
+                recv.dwTimeOut);
+        return false;
+    }
+    LOG_REG(2, F, "[dwRecvTimeOut=%d]ENUM_VEXA_CMS_SEND_RECV_PARAM", static_cast<int>(recv.dwTimeOut));
+    uint32_t one = 1;
+    if (!VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK, &one)) {
+        LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SetSDKLocalCfg ENUM_VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK failed.",
+                VEXA_CMS_GetLastError());
+        return false;
+    }
+    if (!VEXA_CMS_SetInterfaceAsync(0, &CVexaDeviceMgr::pfnDeviceAsyncCallback, this)) {
+        LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SetInterfaceAsync ENUM_VEXA_CMS_INTERFACE_CONFIG_DEV_ASYNC failed.",
+                VEXA_CMS_GetLastError());
+        return false;
+    }
+    VEXA_CMS_MSG_CB_PARAM msgCb;
+    memset(&msgCb, 0, sizeof msgCb);
+    msgCb.fnCB = &CVexaDeviceMgr::pfnSubscribeMsgCB;
+    msgCb.pUserData = this;
+    if (!VEXA_CMS_SubscribeMsg(0, &msgCb)) {
+        LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SubscribeMsg ENUM_VEXA_CMS_SET_CALLBACK_FUN failed.",
+                VEXA_CMS_GetLastError());
+        return false;
+    }
+    static const char kTopic[] = "model#\r\n";
+    VEXA_CMS_TOPIC_PARAM topic;
+    memset(&topic, 0, sizeof topic);
+    topic.pTopic = kTopic;
+    topic.dwTopicLen = 8;
+    if (!VEXA_CMS_SubscribeMsg(1, &topic)) {
+        LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SubscribeMsg ENUM_VEXA_CMS_SET_CALLBACK_FUN failed.",
+                VEXA_CMS_GetLastError());
+        return false;
+    }
+    uint32_t maxPending = maxPendingLogins();
+    if (!VEXA_CMS_SetSDKLocalCfg(kOptMaxPendingLogins, &maxPending))
+        LOG_REG(4, F, "[errCode=%d,MaxPendingLogins=%u]VEXA_CMS_SetSDKLocalCfg failed.", VEXA_CMS_GetLastError(),
+                maxPending);
+    VEXA_CMS_LISTEN_PARAM cms;
+    memset(&cms, 0, sizeof cms);
+    if (const int err = PAL_Strncpy_s(cms.szIP, sizeof cms.szIP, ip.c_str(), 127))
+        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
+    cms.wPort = static_cast<uint16_t>(cmsPort & 0xffff);
+    cms.fnCB = &CVexaDeviceMgr::pfnDeviceRegisterCB;
+    cms.pUserData = this;
+    LOG_REG(2, F, "cms and ams listen IP:%s, port: %d", cms.szIP, cms.wPort);
+    const int32_t cmsHandle = VEXA_CMS_StartListen(&cms);
+    m_cmsListenHandle = cmsHandle;
+    if (cmsHandle < 0) {
+        m_cmsListenHandle = -1;
+        m_cmsListening = 0;
+        LOG_REG(5, F, "[errCode=%d]VEXA_CMS_StartListen failed.", VEXA_CMS_GetLastError());
+        return false;
+    }
+    VEXA_CMS_SEND_RECV_PARAM_T send;
+    memset(&send, 0, sizeof send);
+    send.dwTimeOut = cfg->libSendTimeout();
+    if (!VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_SEND_RECV_PARAM, &send))
+        LOG_REG(4, F, "VEXA_CMS_SetSDKLocalCfg(SEND_PARAM) failed! ErrCode=%d.", VEXA_CMS_GetLastError());
+    VEXA_CMS_EXCEPTION_PARAM exc;
+    memset(&exc, 0, sizeof exc);
+    exc.fnCB = &CVexaDeviceMgr::pfnExceptionCB;
+    exc.pUserData = this;
+    if (!VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_EXCEPTION_CALLBACK, &exc))
+        LOG_REG(4, F, "VEXA_CMS_SetSDKLocalCfg(ENUM_VEXA_CMS_EXCEPTION_CALLBACK) failed! ErrCode=%d.",
+                VEXA_CMS_GetLastError());
+    return true;
 }
 
 void CVexaDeviceMgr::unInitSDK() {
@@ -311,74 +296,44 @@ int CVexaDeviceMgr::setLogLevel(int32_t level) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Registry
+// Parts, clock and the hand-over to the alarm side
 
-void CVexaDeviceMgr::addDevice(const std::string& id, const std::shared_ptr<CVexaDevice>& dev) {
-    std::shared_ptr<CVexaDevice> old;
-    {
-        std::lock_guard<std::mutex> lk(m_registryLock);
-        auto& slot = m_registry[id];
-        old.swap(slot);
-        slot = dev;
-    }
+void CVexaDeviceMgr::setClock(const vexa::Clock* clock) {
+    if (!clock) clock = &vexa::steadyClock();
+    m_clock = clock;
+    m_requests.setClock(clock);
+    m_sessions.setClock(clock);
+    m_regGate.setClock(clock);
+    m_alarmGate.setClock(clock);
+    if (EventIntake* intake = m_intake.load()) intake->setClock(clock);
+    wakeAlarmLoop();  // the alarm loop waits on the clock it read last
 }
 
 bool CVexaDeviceMgr::removeDevice(const std::string& id, const CVexaDevice* dev) {
-    std::shared_ptr<CVexaDevice> old;
-    {
-        std::lock_guard<std::mutex> lk(m_registryLock);
-        auto it = m_registry.find(id);
-        if (it == m_registry.end() || it->second.get() != dev) return false;
-        old.swap(it->second);
-        m_registry.erase(it);
-    }
+    if (!m_registry.removeIfSame(id, dev)) return false;
     push(id, LOG_REC_FORGET);
     return true;
 }
 
-std::shared_ptr<CVexaDevice> CVexaDeviceMgr::findDevice(const std::string& id) const {
-    std::lock_guard<std::mutex> lk(m_registryLock);
-    auto it = m_registry.find(id);
-    return it == m_registry.end() ? nullptr : it->second;
+void CVexaDeviceMgr::pushAlarm(std::string text) {
+    if (EventIntake* intake = m_intake.load()) intake->pushAlarm(std::move(text));
 }
 
-std::shared_ptr<CVexaDevice> CVexaDeviceMgr::findDeviceByHandle(int32_t userHandle) const {
-    if (userHandle < 0) return nullptr;
-    std::lock_guard<std::mutex> lk(m_registryLock);
-    for (const auto& kv : m_registry)
-        if (kv.second->userHandle() == userHandle) return kv.second;
-    return nullptr;
+bool CVexaDeviceMgr::offerAlarm(std::string text) {
+    EventIntake* intake = m_intake.load();
+    return intake ? intake->offerAlarm(std::move(text)) : true;
 }
 
-std::vector<std::string> CVexaDeviceMgr::deviceIds() const {
-    std::vector<std::string> ids;
-    std::lock_guard<std::mutex> lk(m_registryLock);
-    ids.reserve(m_registry.size());
-    for (const auto& kv : m_registry) ids.push_back(kv.first);
-    return ids;
+void CVexaDeviceMgr::pushOperation(std::string text) {
+    if (EventIntake* intake = m_intake.load()) intake->pushOperation(std::move(text));
 }
 
-size_t CVexaDeviceMgr::deviceCount() const {
-    std::lock_guard<std::mutex> lk(m_registryLock);
-    return m_registry.size();
+void CVexaDeviceMgr::postLogout(const std::string& id, int32_t hint, int32_t userHandle) {
+    pushOperation(vexa::makeLogoutMsg(id, hint, userHandle));
 }
 
 // ---------------------------------------------------------------------------------------------
 // Threads
-
-uint64_t CVexaDeviceMgr::tick() const {
-    std::function<uint64_t()> t;
-    {
-        std::lock_guard<std::mutex> lk(const_cast<std::mutex&>(m_hookLock));
-        t = m_tick;
-    }
-    return t ? t() : PAL_GetTimeTick64();
-}
-
-void CVexaDeviceMgr::setTickSource(std::function<uint64_t()> t) {
-    std::lock_guard<std::mutex> lk(m_hookLock);
-    m_tick = std::move(t);
-}
 
 void CVexaDeviceMgr::setAlarmLoopPass(std::function<void()> pass) {
     std::lock_guard<std::mutex> lk(m_hookLock);
@@ -391,13 +346,6 @@ void CVexaDeviceMgr::wakeAlarmLoop() {
         m_alarmLoopWake = true;
     }
     m_stopCv.notify_all();
-}
-
-bool CVexaDeviceMgr::waitStop(uint64_t ms) {
-    std::unique_lock<std::mutex> lk(m_stopLock);
-    m_stopCv.wait_for(lk, std::chrono::milliseconds(ms), [this] { return m_stop.load() != 0 || m_alarmLoopWake.load(); });
-    m_alarmLoopWake = false;
-    return m_stop.load() != 0;
 }
 
 uint32_t CVexaDeviceMgr::logThreadEntry(void* self) {
@@ -428,12 +376,15 @@ void CVexaDeviceMgr::procLogThread() {
 
 void CVexaDeviceMgr::alarmLoopThread() {
     while (m_stop.load() == 0) {
-        const uint64_t now = tick();
+        const vexa::Clock& c = clock();
+        const uint64_t now = c.nowMs();
         const uint64_t last = m_lastAlarmLoopMs.load();
         if (now - last < kAlarmLoopPeriodMs && now >= last) {
-            // Wait for the rest of the period in slices, so shutdown is seen within 100 ms.
-            const uint64_t rest = kAlarmLoopPeriodMs - (now - last);
-            if (waitStop(rest < 100 ? rest : 100)) break;
+            // The rest of the period on the clock; shutdown, a wake-up or a new clock ends it early.
+            std::unique_lock<std::mutex> lk(m_stopLock);
+            c.waitUntil(m_stopCv, lk, last + kAlarmLoopPeriodMs,
+                        [this] { return m_stop.load() != 0 || m_alarmLoopWake.load(); });
+            m_alarmLoopWake = false;
             continue;
         }
         try {
@@ -449,13 +400,14 @@ void CVexaDeviceMgr::alarmLoopThread() {
         } catch (const std::exception& e) {
             LOG_REG(5, "CVexaDeviceMgr::procAlarmLoop", "exception: %s", e.what());
         }
-        m_alarmLoopPasses.fetch_add(1);
-        m_lastAlarmLoopMs = tick();
+        m_lastAlarmLoopMs = clock().nowMs();
     }
 }
 
 void CVexaDeviceMgr::procAlarmLoop() {
     static const char* F = "CVexaDeviceMgr::procAlarmLoop";
+    EventIntake* intake = m_intake.load();
+    if (!intake) return;
     for (const std::string& id : deviceIds()) {
         if (m_stop.load()) return;
         std::shared_ptr<CVexaDevice> dev = findDevice(id);
@@ -464,71 +416,54 @@ void CVexaDeviceMgr::procAlarmLoop() {
             continue;
         }
         if (dev->deviceType() != "encodingDev" || dev->userHandle() == -1) continue;
-        std::string doc = checkStorageState(*dev);
+        std::string doc = intake->checkStorage(*dev);
         if (doc.empty()) continue;
         LOG_REG(2, F, "ProcessMsg [%s].", vexa::logText(doc).c_str());
-        CAlarmMsgMgr::instance()->push(std::move(doc));
+        intake->pushAlarm(std::move(doc));
     }
 }
 
 // ---------------------------------------------------------------------------------------------
-// Log-record queue and rate-limited counters
+// Server address lookup and naming helpers
 
-bool CVexaDeviceMgr::push(const std::string& deviceId, uint32_t type) {
-    LogRecord rec;
-    memset(&rec, 0, sizeof rec);
-    if (const int err = PAL_Strncpy_s(rec.deviceId, sizeof rec.deviceId, deviceId.c_str(), 31))
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, "CVexaDeviceMgr::push", "PAL_STRNCPY_S", err);
-    rec.type = type;
-    if (m_logQueue.push(rec)) return true;
-    m_logDropped.fetch_add(1, std::memory_order_relaxed);
-    return false;
+int CVexaDeviceMgr::findDeviceSvrInfo(const std::string& deviceId, const std::string& regIP, ServerInfo& info) {
+    CConfigCenter* cfg = CConfigCenter::instance();
+    info.found = 1;
+    info.extraFlag = 1;
+    const std::string outer = cfg->outerAddress();
+    LOG_REG(2, "CVexaDeviceMgr::findDeviceSvrInfo", "device %s realRegIP:%s, RegOuterIP:%s", deviceId.c_str(),
+            regIP.c_str(), outer.c_str());
+    // A device that made no address request is told the address it registered on, and
+    // without a NAT entry there are no outer ports: both cases use the inner values.
+    const std::string addr = regIP.empty() ? cfg->innerAddress() : regIP;
+    if (outer.empty() || addr != outer) {
+        info.alarmAddress = addr;
+        info.storageAddress = addr;
+        info.alarmPort = static_cast<int32_t>(cfg->innerAlarmPort());
+        info.storagePort = static_cast<int32_t>(cfg->innerStoragePort());
+    } else {
+        info.alarmAddress = outer;
+        info.storageAddress = outer;
+        info.alarmPort = static_cast<int32_t>(cfg->outerAlarmPort());
+        info.storagePort = static_cast<int32_t>(cfg->outerStoragePort());
+    }
+    return 0;
 }
 
-void CVexaDeviceMgr::procLog() {
-    static const char* F = "CVexaDeviceMgr::procLog";
-    LogRecord rec;
-    for (int taken = 0; taken < 1000 && m_stop.load() == 0 && m_logQueue.pop(rec); ++taken) {
-        rec.deviceId[sizeof rec.deviceId - 1] = '\0';
-        const std::string id(rec.deviceId);
-        std::map<std::string, int64_t>* table = nullptr;
-        int64_t period = 0;
-        switch (rec.type) {
-            case LOG_REC_HEARTBEAT: table = &m_hbAuthCounts; period = 600; break;
-            case LOG_REC_AUTH: table = &m_hbAuthCounts; period = 3600; break;
-            case LOG_REC_NO_DIRECT: table = &m_noDirectCounts; period = 3600; break;
-            case LOG_REC_RESET_NO_DIRECT: m_noDirectCounts.erase(id); continue;
-            case LOG_REC_FORGET:
-                m_hbAuthCounts.erase(id);
-                m_noDirectCounts.erase(id);
-                continue;
-            default: continue;
-        }
-        auto it = table->find(id);
-        const bool first = it == table->end();
-        int64_t count = 1;
-        if (first) {
-            table->emplace(id, 1);
-        } else {
-            count = it->second;
-            it->second = count + 1;
-            if (count % period != 0) continue;
-        }
-        switch (rec.type) {
-            case LOG_REC_HEARTBEAT:
-                if (first) LOG_REG(2, F, "Device HB:[%s,1]", id.c_str());
-                else LOG_REG(2, F, "Device HB:[%s,%lld]", id.c_str(), static_cast<long long>(count));
-                break;
-            case LOG_REC_AUTH:
-                if (first) LOG_REG(2, F, "Device Auth:[%s,1]", id.c_str());
-                else LOG_REG(2, F, "Device Auth:[%s,%lld]", id.c_str(), static_cast<long long>(count));
-                break;
-            default:
-                if (first) LOG_REG(2, F, "[deviceID=%s,1]device is added, but not allow direct connect.", id.c_str());
-                else
-                    LOG_REG(2, F, "[deviceID=%s,%lld]device is added, but not allow direct connect.", id.c_str(),
-                            static_cast<long long>(count));
-                break;
-        }
-    }
+int CVexaDeviceMgr::addressTypeName(std::string& out, const char* address, const std::string& url) {
+    if (!address) return -1;
+    unsigned char buf[16];
+    if (inet_pton(AF_INET, address, buf) == 1)
+        out = url.find("/OVIX/Event/notification/httpHosts") != std::string::npos ? "ipAddress" : "ipv4Address";
+    else if (inet_pton(AF_INET6, address, buf) == 1)
+        out = "ipv6Address";
+    else
+        out = "hostName";
+    return 0;
+}
+
+std::string CVexaDeviceMgr::audioCodecName(int32_t index) {
+    static const char* const kNames[] = {"G7221", "G711U", "G711A", "G726", "AAC", "MP2L2", "PCM", "MP3"};
+    if (index < 0 || index > 7) return std::string();  // negative indexes included
+    return kNames[index];
 }

@@ -91,7 +91,7 @@ uint32_t CVexaDevice::devConfigSync(std::string& response, int32_t userHandle, c
                 cmd.domain.c_str(), cmd.identifier.c_str(), vexa::logText(body).c_str(), 1);
     std::shared_ptr<CContext> wait;
     try {
-        wait = std::make_shared<CContext>(seq, true);
+        wait = std::make_shared<CContext>(seq, true, CVexaDeviceMgr::instance()->clock());
     } catch (const std::bad_alloc&) {
         LOG_DEV(5, F, "make_shared falied[%d]", PAL_GetSystemLastError());
         return VEXA_RC_NO_CONTEXT;
@@ -130,11 +130,11 @@ uint32_t CVexaDevice::covertVexaRsp(std::string& response) {
             std::string code;
             if (vexa::jsonString(root, "code", code)) return mapVexaErrorCode(code);
             switch (status->asInt()) {
-                case 400: return 0x60000001;
-                case 403: return 0x40000002;
-                case 404: return 0x40000001;
-                case 500: return 0x30000001;
-                default: return 0xFFFFFFFF;
+                case 400: return vexa::status::kBadParameters;
+                case 403: return vexa::status::kLowPrivilege;
+                case 404: return vexa::status::kNotSupport;
+                case 500: return vexa::status::kDeviceError;
+                default: return vexa::status::kFailed;
             }
         }
     }
@@ -150,17 +150,19 @@ uint32_t CVexaDevice::mapVexaErrorCode(const std::string& code) {
         const char* text;
         uint32_t status;
     } kCodes[] = {
-        {"0x01400015", 0x4000a2fa}, {"0x01400016", 0x40008000}, {"0x01400017", 0x40008001},
-        {"0x01400018", 0x4000a2fd}, {"0x01400019", 0x4000a2fe}, {"0x0140001a", 0x4000a2ff},
-        {"0x0140001c", 0x4000a301}, {"0x0140001e", 0x4000a303}, {"0x01400020", 0x40008052},
-        {"0x01400021", 0x4000a306}, {"0x01400022", 0x4000a307}, {"0x01400023", 0x4000a308},
-        {"0x0140002c", 0x4000a36f}, {"0x00200005", 0x40000002},
+        {"0x01400015", vexa::status::kSystemIsArmed},        {"0x01400016", vexa::status::kArmingFailed},
+        {"0x01400017", vexa::status::kDisarmingFailed},      {"0x01400018", vexa::status::kSilencingAlarmFailed},
+        {"0x01400019", vexa::status::kDetectorInFault},      {"0x0140001a", vexa::status::kAreaDisabled},
+        {"0x0140001c", vexa::status::kDetectorInTestMode},   {"0x0140001e", vexa::status::kDeviceAlarming},
+        {"0x01400020", vexa::status::kFindMeProcess},        {"0x01400021", vexa::status::kDetectorNameExists},
+        {"0x01400022", vexa::status::kAreaNameExists},       {"0x01400023", vexa::status::kPeripheralNameExists},
+        {"0x0140002c", vexa::status::kNoOperationWhileArming}, {"0x00200005", vexa::status::kLowPrivilege},
     };
     // A row matches when the device's code occurs, ignoring case, inside the row's text.
     if (code.find('\0') == std::string::npos)
         for (const auto& c : kCodes)
             if (strcasestr(c.text, code.c_str())) return c.status;
-    return 0x4000111d;
+    return vexa::status::kUnknownErrorCode;
 }
 
 uint32_t CVexaDevice::ovixConfig(std::string& response, const std::string& url, const std::string& body,
@@ -168,7 +170,7 @@ uint32_t CVexaDevice::ovixConfig(std::string& response, const std::string& url, 
     static const char* F = "CVexaDevice::ovixConfig";
     if (url.empty() || method > 3) {
         LOG_DEV(5, F, "[strUrl=%s,byMethod=%d]param is wrong", url.c_str(), method);
-        return 0xFFFFFFFF;
+        return vexa::status::kFailed;
     }
     if (destroyed()) {
         LOG_DEV(5, F, "device is destory.");
@@ -188,11 +190,11 @@ uint32_t CVexaDevice::ovixConfig(std::string& response, const std::string& url, 
     if (url == "/OVIX/System/Network/FERRO/heartbeat?format=json" &&
         CConfigCenter::instance()->getInt("HeartbeatEnable") != 1) {
         LOG_DEV(4, F, "SetHeartBeatEnable is not Support!");
-        return 0xFFFFFFFF;
+        return vexa::status::kFailed;
     }
     if (body.size() >= kMaxBody) {  // nothing is cut silently
         LOG_DEV(5, F, "[inputLen=%d]input len is error.", static_cast<int>(body.size()));
-        return 0xFFFFFFFF;
+        return vexa::status::kFailed;
     }
     std::vector<char> out(kMaxBody);
     VEXA_CMS_PASSTHROUGH rec;
@@ -207,7 +209,7 @@ uint32_t CVexaDevice::ovixConfig(std::string& response, const std::string& url, 
     if (!VEXA_CMS_OVIXPassThrough(handle, &rec)) {
         LOG_DEV(5, F, "[UserId=%ld,url=%s,req=%s]VEXA_CMS_OVIXPassThrough fail[%d]", static_cast<long>(handle),
                 vexa::logText(url).c_str(), vexa::logText(body).c_str(), static_cast<int>(VEXA_CMS_GetLastError()));
-        return 0xFFFFFFFF;
+        return vexa::status::kFailed;
     }
     const size_t n = rec.dwOutputSize <= out.size() ? rec.dwOutputSize : out.size();
     if (url.find("/OVIX/SecurityCP/status/zones") != std::string::npos ||
@@ -232,7 +234,7 @@ uint32_t CVexaDevice::ferroConfig(std::string& response, const std::string& comm
     }
     if (body.size() >= kMaxBody) {
         LOG_DEV(5, F, "[inputLen=%d]input len is error.", static_cast<int>(body.size()));
-        return 0xFFFFFFFF;
+        return vexa::status::kFailed;
     }
     std::vector<char> bodyBuf(body.begin(), body.end());
     bodyBuf.push_back('\0');
@@ -250,7 +252,7 @@ uint32_t CVexaDevice::ferroConfig(std::string& response, const std::string& comm
         return VEXA_RC_SEND_FAILED;
     }
     const uint32_t seq = rec.dwAsyncHandle;
-    auto wait = std::make_shared<CContext>(seq, true);
+    auto wait = std::make_shared<CContext>(seq, true, CVexaDeviceMgr::instance()->clock());
     wait->answerBuffer().swap(bodyBuf);
     CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
     mgr->addContext(seq, wait);
@@ -305,6 +307,6 @@ uint32_t CVexaDevice::parseOVIXResponseStatus(const std::string& xml, Json::Valu
     const uint32_t result = (n << 28) + 1;  // unsigned: wraps, never undefined
     uint32_t http = 0;
     status = Json::Value(Json::objectValue);
-    if (!buildStatusDocument(result, status, http)) buildStatusDocument(0x4000111d, status, http);
+    if (!buildStatusDocument(result, status, http)) buildStatusDocument(vexa::status::kUnknownErrorCode, status, http);
     return result;
 }

@@ -4,6 +4,7 @@
 #include "common/JsonUtil.h"
 #include "common/Log.h"
 #include "common/LogLimit.h"
+#include "common/StatusList.h"
 #include "gateway/VexaDeviceGateway.h"
 #include "common/XmlBase.h"
 
@@ -45,7 +46,7 @@ uint32_t ovixGetDeviceInfo(DeviceChannel& ch, std::string& response) {
     if (!transDeviceInfoXml2Json(xml, response)) {
         response.clear();
         LOG_DEV(5, F, "[strOutputXml=%s] ovixGetDeviceInfo failed", vexa::logText(xml).c_str());
-        return 0x60000001;
+        return vexa::status::kBadParameters;
     }
     LOG_DEV(2, F, "ovixGetDeviceInfo succ");
     return 0;

@@ -1,12 +1,12 @@
 // Routes whose handlers are not built yet answer "notSupport"; each is replaced in its own file.
 #include "common/Log.h"
+#include "common/StatusList.h"
 #include "gateway/VexaDeviceGateway.h"
 
 namespace {
-constexpr uint32_t kNotSupport = 0x40000001;
 uint32_t pending(const char* func) {
     LOG_DEV(4, func, "not supported yet");
-    return kNotSupport;
+    return vexa::status::kNotSupport;
 }
 }  // namespace
 

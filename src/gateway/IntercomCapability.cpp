@@ -13,12 +13,13 @@
 
 #include "common/JsonUtil.h"
 #include "common/Log.h"
+#include "common/StatusList.h"
 #include "gateway/SecurityControl.h"
 
 namespace {
 
-constexpr uint32_t kBadParameters = 0x60000001;
-constexpr uint32_t kInvalidContent = 0x4000000a;
+using vexa::status::kBadParameters;
+using vexa::status::kInvalidContent;
 
 enum class T { Bool, Int, String, Array, Object };
 
@@ -70,7 +71,7 @@ uint32_t ask(DeviceChannel& ch, uint32_t kind, const char* domain, const char* i
     return 0;
 }
 
-// Host body: parse failure 0x4000000a, not an object 0x60000001; a wrapper named doc is unwrapped.
+// Host body: parse failure kInvalidContent, not an object kBadParameters; a wrapper named doc is unwrapped.
 uint32_t readHostDoc(const std::string& body, const char* doc, Json::Value& out, const char* func) {
     Json::Value root;
     if (!vexa::parseJson(body, root)) {

@@ -1,7 +1,7 @@
 // Two-way audio, configuration capability and event-message support of model-command panels:
 // one model command each (target "global"), answer copied into the device-API document of the
 // same name. A failed command leaves no text behind; an answer that is not a JSON object gives
-// 0x4000000a.
+// kInvalidContent.
 #ifndef VEXA_INTERCOM_CAPABILITY_H
 #define VEXA_INTERCOM_CAPABILITY_H
 

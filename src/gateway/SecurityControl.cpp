@@ -5,14 +5,15 @@
 #include "common/JsonUtil.h"
 #include "common/Log.h"
 #include "common/LogLimit.h"
+#include "common/StatusList.h"
 #include "gateway/UrlMatch.h"
 
 const char* const kSubSystemSearchId = "c69915d579ff4d8ca7b55ffa22a91521";
 
 namespace {
 
-constexpr uint32_t kBadParameters = 0x60000001;
-constexpr uint32_t kInvalidContent = 0x4000000a;
+using vexa::status::kBadParameters;
+using vexa::status::kInvalidContent;
 
 struct Control {
     const char* prefix;  // path up to and including the control word
@@ -77,7 +78,8 @@ void keepProcessAnswer(std::string& response) {
         response.clear();
 }
 
-// Body checks shared by the list handlers: parse failure 0x4000000a, no "SubSysList" array 0x60000001.
+// Body checks shared by the list handlers: parse failure kInvalidContent, no "SubSysList" array
+// kBadParameters.
 uint32_t readSubSysList(const std::string& body, Json::Value& root, const char* func) {
     if (!vexa::parseJson(body, root)) {
         LOG_DEV(5, func, "body is not json");

@@ -19,11 +19,11 @@ namespace {
 const char* const F = "CVexaDevice::OVIX_Getway";
 
 constexpr int32_t kNoHandler = -1;
-constexpr uint32_t kNotSupport = 0x40000001;
-constexpr uint32_t kInvalidOperation = 0x40000006;
-constexpr uint32_t kInvalidContent = 0x4000000a;
-constexpr uint32_t kBadParameters = 0x60000001;
-constexpr uint32_t kNetworkError = 0x20000009;
+using vexa::status::kBadParameters;
+using vexa::status::kInvalidContent;
+using vexa::status::kInvalidOperation;
+using vexa::status::kNetworkError;
+using vexa::status::kNotSupport;
 
 // One host request while it is being served.
 struct GatewayRequest {

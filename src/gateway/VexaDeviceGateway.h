@@ -21,7 +21,7 @@ uint32_t setAlarmParams(CVexaDevice& dev, const std::string& body);
 int32_t procDevFERROCfg(DeviceChannel& ch, const std::string& uri, const std::string& method,
                         const std::string& body, std::string& response);
 
-// Handlers not built yet (GatewayStubs.cpp): each answers 0x40000001 ("notSupport") for now.
+// Handlers not built yet (GatewayStubs.cpp): each answers kNotSupport for now.
 uint32_t getLocalTime(DeviceChannel& ch, std::string& response);
 uint32_t rebootSystem(DeviceChannel& ch, std::string& response);
 uint32_t setZoneDeactivation(DeviceChannel& ch, std::string& response, const std::string& body);

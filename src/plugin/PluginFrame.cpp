@@ -156,12 +156,6 @@ bool pluginRunSerialised(bool needInit, const std::function<void()>& fn) {
     return true;
 }
 
-size_t pluginLiveDeviceCount() {
-    Frame& f = frame();
-    std::lock_guard<std::mutex> lk(f.liveLock);
-    return f.live.size();
-}
-
 extern "C" VEXA_EXPORT const GWPluginInterface* VEXA_CALL GWPLUGIN_GetPluginInterface(void) {
     // The first call fills the hooks; a function-local static makes concurrent first calls safe.
     static const bool filled = [] {

@@ -30,6 +30,5 @@ bool pluginInitialised();
 // runs at the same time. With needInit, fn runs only while the plug-in is initialised; false when
 // it was refused.
 bool pluginRunSerialised(bool needInit, const std::function<void()>& fn);
-size_t pluginLiveDeviceCount();
 
 #endif

@@ -2,6 +2,7 @@
 #include <new>
 
 #include "common/Log.h"
+#include "plugin/DeviceSide.h"
 #include "plugin/PluginFrame.h"
 #include "device/VexaDevice.h"
 #include "device/VexaDeviceMgr.h"
@@ -91,8 +92,8 @@ uint32_t VEXA_CALL DeviceFERROStateChangeImpl(void* device, void* a, void* b) {
 }
 
 // Module hooks.
-uint32_t hookInit() { return static_cast<uint32_t>(CVexaDeviceMgr::instance()->init()); }
-uint32_t hookFini() { return static_cast<uint32_t>(CVexaDeviceMgr::instance()->uninit()); }
+uint32_t hookInit() { return static_cast<uint32_t>(startDeviceSide()); }
+uint32_t hookFini() { return static_cast<uint32_t>(stopDeviceSide()); }
 uint32_t hookCreate(std::shared_ptr<CDevBase>& out) {
     CVexaDevice* raw = new (std::nothrow) CVexaDevice;
     if (!raw) return VEXA_ERR_STATE;

@@ -1,7 +1,7 @@
 #include "GatewayFixture.h"
 
-#include "PluginHost.h"
 #include "TestSupport.h"
+#include "common/JsonUtil.h"
 
 namespace vtest {
 
@@ -40,19 +40,24 @@ void GatewayFixture::TearDown() {
 
 HostDevice GatewayFixture::addHostDevice(const std::string& params) {
     HostDevice d;
-    EXPECT_EQ(table->Plugin_CreateDevice(&d.handle), 0u);
-    void* t = nullptr;
-    table->Plugin_QueryInterface(d.handle, VEXA_IF_CONNECT_V2, &t);
-    d.conn = static_cast<const VexaIConnectV2*>(t);
-    table->Plugin_QueryInterface(d.handle, VEXA_IF_EVENT, &t);
-    d.event = static_cast<const VexaIEvent*>(t);
-    table->Plugin_QueryInterface(d.handle, VEXA_IF_OVIX, &t);
-    d.ovix = static_cast<const VexaIOVIX*>(t);
-    table->Plugin_QueryInterface(d.handle, VEXA_IF_ORDER_TRANS, &t);
-    d.order = static_cast<const VexaIOrderTrans*>(t);
+    EXPECT_EQ(gwhost::createDevice(table, d), 0u);
     d.conn->SetConnStatusCallBackImpl_V2(d.handle, &GatewayFixture::onStatus, this);
     EXPECT_EQ(d.conn->ConnectImpl_V2(d.handle, params.c_str(), nullptr, nullptr), 0u);
     m_devices.push_back(d);
+    return d;
+}
+
+HostDevice GatewayFixture::addHost(const std::string& id, devsim::Family family, const std::string& type,
+                                   bool active) {
+    const char* pto = family == devsim::Family::Vexa ? "VEXA" : "aldonV5";
+    HostDevice d = addHostDevice("DeviceId=" + id + ";DeviceKey=k;" + (type.empty() ? "" : "DevType=" + type + ";") +
+                                 "DevProtocol=" + pto + ";AllowDirectConn=1;AlarmActiveStatus=" +
+                                 (active ? "active;" : "inactive;"));
+    {
+        std::lock_guard<std::mutex> lk(m_lock);
+        m_names[d.handle] = id;
+    }
+    d.event->SetEventCallBackImpl(d.handle, &GatewayFixture::onEvent, this);
     return d;
 }
 
@@ -75,11 +80,36 @@ devsim::DeviceConfig GatewayFixture::deviceConfig(const std::string& id, const s
     return c;
 }
 
+devsim::DevicePtr GatewayFixture::startDevice(const std::string& id, devsim::Family family,
+                                              devsim::RequestHandler handler, bool alarmLink) {
+    auto cfg = deviceConfig(id, "k", family);
+    cfg.handler = std::move(handler);
+    auto d = sim->addDevice(cfg);
+    d->start();
+    EXPECT_TRUE(d->waitFor(devsim::State::LoggedIn, std::chrono::seconds(15))) << id;
+    if (alarmLink) {
+        d->connectAlarm();
+        EXPECT_TRUE(d->waitAlarm(devsim::AlarmState::Ready, std::chrono::seconds(15))) << id;
+    }
+    return d;
+}
+
 void VEXA_CALL GatewayFixture::onStatus(void* dev, uint32_t status, const char* text, void* user) {
     auto* self = static_cast<GatewayFixture*>(user);
     {
         std::lock_guard<std::mutex> lk(self->m_lock);
         self->m_status[dev].push_back(StatusEvent{status, text ? text : ""});
+    }
+    self->m_cv.notify_all();
+}
+
+void VEXA_CALL GatewayFixture::onEvent(void* dev, const void* block, const void* event, uint32_t zero, void* user) {
+    EXPECT_TRUE(block && event && zero == 0) << "event call arguments";
+    if (!event) return;
+    auto* self = static_cast<GatewayFixture*>(user);
+    {
+        std::lock_guard<std::mutex> lk(self->m_lock);
+        self->m_events.push_back(HostEvent{self->m_names[dev], *static_cast<const AlarmEventInfo*>(event)});
     }
     self->m_cv.notify_all();
 }
@@ -107,6 +137,33 @@ uint32_t GatewayFixture::currentStatus(const HostDevice& d) {
     uint32_t st = 0;
     d.conn->GetConnectStatusImpl_V2(d.handle, &st, nullptr);
     return st;
+}
+
+std::vector<HostEvent> GatewayFixture::events() {
+    std::lock_guard<std::mutex> lk(m_lock);
+    return m_events;
+}
+
+bool GatewayFixture::waitEvents(size_t n, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lk(m_lock);
+    return m_cv.wait_for(lk, limit, [&] { return m_events.size() >= n; });
+}
+
+std::string GatewayFixture::call(const HostDevice& d, const std::string& method, const std::string& uri,
+                                 const std::string& body) {
+    Json::Value env;
+    env["method"] = method;
+    env["uri"] = uri;
+    env["body"] = body;
+    std::vector<char> rsp(65536, '\x7f');
+    EXPECT_EQ(d.ovix->OVIX_GetwayImpl(d.handle, vexa::writeJson(env).c_str(), rsp.data(), 65536, nullptr), 0u);
+    return std::string(rsp.data());
+}
+
+std::string GatewayFixture::subKey(const std::string& answer) {
+    Json::Value v;
+    if (!vexa::parseJson(answer, v) || !v.isObject()) return "<not json: " + answer + ">";
+    return v["subStatusCode"].isString() ? v["subStatusCode"].asString() : "<document>";
 }
 
 }  // namespace vtest

@@ -1,15 +1,12 @@
-// Raw device-side sockets for the hostile-peer suite: single peers that speak (or break) the
-// device protocol frame by frame, and crowds of idle or half-frame connections.
+// Raw device-side sockets: single peers that speak (or break) the device protocol frame by
+// frame, and crowds of idle or half-frame connections.
 #ifndef VEXA_HOSTILE_PEER_H
 #define VEXA_HOSTILE_PEER_H
 
+#include "TestSupport.h"
 #include "WireFrame.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
 #include <malloc.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,7 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,42 +33,35 @@ inline Json::Value frame(const char* type) {
     m["type"] = type;
     return m;
 }
-
-// A blocking connection to 127.0.0.1:port from a chosen loopback source address; -1 on failure.
-inline int dial(uint16_t port, const char* from = "127.0.0.1") {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, from, &a.sin_addr);
-    int one = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    a.sin_port = htons(port);
-    inet_pton(AF_INET, "127.0.0.1", &a.sin_addr);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+inline Json::Value alarmHello(const std::string& id, int version) {
+    Json::Value h = frame("alarmHello");
+    h["deviceId"] = id;
+    h["protocolVersion"] = version;
+    return h;
+}
+// A device-API alarm frame (alarm type 2, data type 2).
+inline Json::Value alarmFrame(uint32_t seq, const std::string& payload) {
+    Json::Value a = frame("alarm");
+    a["seq"] = seq;
+    a["alarmType"] = 2;
+    a["dataType"] = 2;
+    a["payload"] = payload;
+    return a;
 }
 
-// Writes what the socket takes; a peer that already closed is not an error here.
-inline void put(int fd, const std::string& bytes) {
-    size_t off = 0;
-    while (off < bytes.size()) {
+// Writes what the socket takes; false once the peer is gone.
+inline bool put(int fd, const std::string& bytes) {
+    for (size_t off = 0; off < bytes.size();) {
         const ssize_t n = ::send(fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-        if (n <= 0) return;
+        if (n <= 0) return false;
         off += static_cast<size_t>(n);
     }
+    return true;
 }
 
 class Peer {
 public:
-    explicit Peer(uint16_t port, const char* from = "127.0.0.1") : m_fd(dial(port, from)) {}
+    explicit Peer(uint16_t port, const char* from = "127.0.0.1") : m_fd(vtest::dial(port, from)) {}
     ~Peer() {
         if (m_fd >= 0) ::close(m_fd);
     }
@@ -80,8 +69,9 @@ public:
     Peer& operator=(const Peer&) = delete;
 
     bool ok() const { return m_fd >= 0; }
-    void raw(const std::string& bytes) { put(m_fd, bytes); }
-    void send(const Json::Value& m) { raw(vexawire::encodeFrame(m)); }
+    int fd() const { return m_fd; }
+    bool raw(const std::string& bytes) { return put(m_fd, bytes); }
+    bool send(const Json::Value& m) { return raw(vexawire::encodeFrame(m)); }
 
     // Next frame of `type` (others are kept in `seen`); null on close or time-out.
     Json::Value expect(const std::string& type, int ms = 5000) {
@@ -109,7 +99,7 @@ public:
 
     std::vector<Json::Value> seen;
 
-private:
+    // The next frame within `ms`; false on close, a broken frame or time-out.
     bool next(Json::Value& out, int ms) {
         const auto end = Clock::now() + std::chrono::milliseconds(ms);
         for (;;) {
@@ -130,6 +120,7 @@ private:
         }
     }
 
+private:
     int m_fd;
     bool m_eof = false;
     vexawire::FrameDecoder m_dec;
@@ -138,12 +129,14 @@ private:
 // Many connections that never finish a login.
 class Crowd {
 public:
-    ~Crowd() { closeAll(); }
+    ~Crowd() {
+        for (int fd : m_open) ::close(fd);
+    }
     // Opens n connections and sends `first` on each; returns how many connected.
     size_t open(size_t n, uint16_t port, const std::string& first, const char* from = "127.0.0.1") {
         size_t ok = 0;
         for (size_t i = 0; i < n; ++i) {
-            const int fd = dial(port, from);
+            const int fd = vtest::dial(port, from);
             if (fd < 0) continue;
             put(fd, first);
             m_open.push_back(fd);
@@ -174,32 +167,11 @@ public:
         } while (!m_open.empty() && Clock::now() < end);
         return m_open.size();
     }
-    void closeAll() {
-        for (int fd : m_open) ::close(fd);
-        m_open.clear();
-    }
     Clock::time_point lastClose{};
 
 private:
     std::vector<int> m_open;
 };
-
-inline size_t openDescriptors() {
-    size_t n = 0;
-    if (DIR* d = opendir("/proc/self/fd")) {
-        while (readdir(d)) ++n;
-        closedir(d);
-    }
-    return n;
-}
-
-inline long residentKiB() {
-    std::ifstream f("/proc/self/status");
-    std::string line;
-    while (std::getline(f, line))
-        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    return -1;
-}
 
 // Bytes the allocator hands out now (live blocks), apart from what it keeps for reuse.
 inline double heapInUseMiB() {

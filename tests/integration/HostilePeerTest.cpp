@@ -5,14 +5,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "GatewayFixture.h"
 #include "HostilePeer.h"
-#include "common/JsonUtil.h"
 #include "TestSupport.h"
 #include "devsim/AlarmTexts.h"
 #include "devsim/Equipment.h"
@@ -52,51 +50,18 @@ protected:
         devsim::raiseFileLimit();
         GatewayFixture::SetUp();
     }
-
-    static void VEXA_CALL onEvent(void* dev, const void*, const void* event, uint32_t, void* user) {
-        auto* self = static_cast<Hostile*>(user);
-        const auto* info = static_cast<const AlarmEventInfo*>(event);
-        std::lock_guard<std::mutex> lk(self->m_mx);
-        self->m_events.push_back({self->m_names[dev], info ? info->iActivePostCount : -1});
-    }
-
-    // A host device that takes events; `active` decides whether its alarms become events.
+    // A host device of a panel; `active` decides whether its alarms become events.
     vtest::HostDevice host(const std::string& id, Family family, bool active = true,
                            const std::string& type = "SecurityCP") {
-        const char* pto = family == Family::Vexa ? "VEXA" : "aldonV5";
-        auto h = addHostDevice("DeviceId=" + id + ";DeviceKey=k;DevType=" + type + ";DevProtocol=" + pto +
-                               ";AllowDirectConn=1;AlarmActiveStatus=" + (active ? "active;" : "inactive;"));
-        {
-            std::lock_guard<std::mutex> lk(m_mx);
-            m_names[h.handle] = id;
-        }
-        h.event->SetEventCallBackImpl(h.handle, &Hostile::onEvent, this);
-        return h;
+        return addHost(id, family, type, active);
     }
-    // A simulated device logged in, with its alarm link ready.
-    devsim::DevicePtr online(const std::string& id, Family family, devsim::RequestHandler handler = nullptr) {
-        auto cfg = deviceConfig(id, "k", family);
-        cfg.handler = std::move(handler);
-        auto d = sim->addDevice(cfg);
-        d->start();
-        EXPECT_TRUE(d->waitFor(State::LoggedIn, seconds(15))) << id;
-        d->connectAlarm();
-        EXPECT_TRUE(d->waitAlarm(AlarmState::Ready, seconds(15))) << id;
-        return d;
+    static Json::Value auth(const std::string& nonce) {
+        Json::Value a = hostile::frame("auth");
+        a["proof"] = vexawire::hmacSha256Hex("k", nonce);
+        return a;
     }
-    static std::string call(const vtest::HostDevice& d, const std::string& uri) {
-        Json::Value env;
-        env["method"] = "PUT";
-        env["uri"] = uri;
-        env["body"] = "";
-        std::vector<char> rsp(65536, '\0');
-        d.ovix->OVIX_GetwayImpl(d.handle, vexa::writeJson(env).c_str(), rsp.data(), 65536, nullptr);
-        return std::string(rsp.data());
-    }
-    static std::string subKey(const std::string& answer) {
-        Json::Value v;
-        if (!vexa::parseJson(answer, v) || !v.isObject()) return "<not json>";
-        return v["subStatusCode"].isString() ? v["subStatusCode"].asString() : "<document>";
+    static std::string arm(const vtest::HostDevice& d, const char* what = "arm") {
+        return subKey(call(d, "PUT", std::string("/OVIX/SecurityCP/control/") + what + "/1?format=json"));
     }
     // The command connection of a raw device up to `stage`: 0 fresh, 1 challenged, 2 logged in.
     static bool rawLogin(Peer& p, const std::string& id, int stage, std::string* nonce = nullptr) {
@@ -112,16 +77,8 @@ protected:
         if (c.isNull()) return false;
         if (nonce) *nonce = c["nonce"].asString();
         if (stage == 1) return true;
-        Json::Value a = hostile::frame("auth");
-        a["proof"] = vexawire::hmacSha256Hex("k", c["nonce"].asString());
-        p.send(a);
+        p.send(auth(c["nonce"].asString()));
         return !p.expect("loginAck").isNull();
-    }
-    static Json::Value alarmHello(const std::string& id, int version) {
-        Json::Value h = hostile::frame("alarmHello");
-        h["deviceId"] = id;
-        h["protocolVersion"] = version;
-        return h;
     }
     // A device-API JSON alarm whose active-post count tags it.
     static std::string tagged(const std::string& id, int tag) {
@@ -130,38 +87,15 @@ protected:
         x.activePostCount = tag;
         return devsim::apiAlarmJson(x);
     }
-    static Json::Value rawAlarm(uint32_t seq, const std::string& id) {
-        Json::Value a = hostile::frame("alarm");
-        a["seq"] = seq;
-        a["alarmType"] = 2;
-        a["dataType"] = 2;
-        a["payload"] = tagged(id, 1);
-        return a;
-    }
-    struct Event {
-        std::string device;
-        int tag;
-    };
-    std::vector<Event> events() {
-        std::lock_guard<std::mutex> lk(m_mx);
-        return m_events;
-    }
-    bool waitEvents(size_t n, milliseconds limit = seconds(20)) {
-        return vtest::waitUntil([&] { return events().size() >= n; }, limit);
-    }
+    static Json::Value rawAlarm(uint32_t seq, const std::string& id) { return hostile::alarmFrame(seq, tagged(id, 1)); }
     // A bystander that must be served whatever the others do.
     void expectServed(const vtest::HostDevice& h, const devsim::DevicePtr& d) {
         EXPECT_EQ(d->state(), State::LoggedIn);
-        EXPECT_EQ(subKey(call(h, "/OVIX/SecurityCP/control/arm/1?format=json")), "ok");
-        EXPECT_EQ(subKey(call(h, "/OVIX/SecurityCP/control/disarm/1?format=json")), "ok");
+        EXPECT_EQ(arm(h), "ok");
+        EXPECT_EQ(arm(h, "disarm"), "ok");
     }
-
-    std::mutex m_mx;
-    std::map<void*, std::string> m_names;
-    std::vector<Event> m_events;
 };
 
-// ---------------------------------------------------------------------------------------------
 // Malformed frames in every state.
 
 enum class Stage { CmdFresh, CmdChallenged, CmdLoggedIn, AlarmFresh, AlarmHelloed };
@@ -209,7 +143,7 @@ TEST_P(BadFrames, CloseOnlyTheirConnectionAndRaiseNothing) {
     const bool alarmSide = stage == Stage::AlarmFresh || stage == Stage::AlarmHelloed;
     const bool pastLogin = stage == Stage::CmdLoggedIn || stage == Stage::AlarmHelloed;
     auto byHost = host("bystander", Family::Vexa);
-    auto bystander = online("bystander", Family::Vexa, devsim::makePanel()->handler());
+    auto bystander = startDevice("bystander", Family::Vexa, devsim::makePanel()->handler(), true);
     auto unknown = badFrames();
     unknown.push_back({"unknownType", framed("{\"type\":\"noSuchType\",\"x\":1}"), true});
     int n = 0;
@@ -224,7 +158,7 @@ TEST_P(BadFrames, CloseOnlyTheirConnectionAndRaiseNothing) {
         if (alarmSide) {
             alarm.reset(new Peer(alarmPort));
             if (stage == Stage::AlarmHelloed) {
-                alarm->send(alarmHello(id, 2));
+                alarm->send(hostile::alarmHello(id, 2));
                 ASSERT_FALSE(alarm->expect("alarmHelloAck").isNull());
             }
         }
@@ -232,29 +166,17 @@ TEST_P(BadFrames, CloseOnlyTheirConnectionAndRaiseNothing) {
         target.raw(bf.bytes);
         if (!(bf.fineAfterLogin && (pastLogin || std::string(bf.name) == "unknownType"))) {
             EXPECT_TRUE(target.waitClosed(kPromptCloseMs));
+        } else if (stage == Stage::CmdFresh) {  // ignored: the connection goes on with its next step
+            EXPECT_TRUE(rawLogin(target, id, 1));
         } else {
-            // Ignored: the connection goes on with the next step of its state.
-            switch (stage) {
-                case Stage::CmdFresh: EXPECT_TRUE(rawLogin(target, id, 1)); break;
-                case Stage::CmdChallenged: {
-                    Json::Value a = hostile::frame("auth");
-                    a["proof"] = vexawire::hmacSha256Hex("k", nonce);
-                    target.send(a);
-                    EXPECT_FALSE(target.expect("loginAck").isNull());
-                    break;
-                }
-                case Stage::CmdLoggedIn:
-                    target.send(hostile::frame("heartbeat"));
-                    EXPECT_FALSE(target.expect("heartbeatAck").isNull());
-                    break;
-                case Stage::AlarmFresh:
-                    target.send(alarmHello(id, 2));
-                    EXPECT_FALSE(target.expect("alarmHelloAck").isNull());
-                    break;
-                case Stage::AlarmHelloed:
-                    target.send(rawAlarm(77, id));
-                    EXPECT_EQ(target.expect("alarmAck")["seq"].asUInt(), 77u);
-                    break;
+            const std::pair<Json::Value, const char*> next[] = {
+                {}, {auth(nonce), "loginAck"}, {hostile::frame("heartbeat"), "heartbeatAck"},
+                {hostile::alarmHello(id, 2), "alarmHelloAck"}, {rawAlarm(77, id), "alarmAck"}};
+            target.send(next[static_cast<int>(stage)].first);
+            const Json::Value answer = target.expect(next[static_cast<int>(stage)].second);
+            EXPECT_FALSE(answer.isNull());
+            if (stage == Stage::AlarmHelloed) {
+                EXPECT_EQ(answer["seq"].asUInt(), 77u);
             }
         }
         // A broken alarm link leaves its command session alone.
@@ -273,7 +195,6 @@ INSTANTIATE_TEST_SUITE_P(EveryState, BadFrames,
                                            Stage::AlarmFresh, Stage::AlarmHelloed),
                          [](const ::testing::TestParamInfo<Stage>& i) { return std::string(stageName(i.param)); });
 
-// ---------------------------------------------------------------------------------------------
 // Floods of connections that never log in.
 
 TEST_F(Hostile, IdleAndHalfFrameFloodsEndAtTheLoginLimitWhileARealDeviceIsServed) {
@@ -282,7 +203,7 @@ TEST_F(Hostile, IdleAndHalfFrameFloodsEndAtTheLoginLimitWhileARealDeviceIsServed
     const size_t perKind = std::min<size_t>(static_cast<size_t>(500 * hostile::scale()),
                                             limit > 1000 ? static_cast<size_t>((limit - 1000) / 16) : 0);
     ASSERT_GE(perKind, 100u) << "descriptor limit " << limit;
-    const size_t fd0 = hostile::openDescriptors();
+    const size_t fd0 = static_cast<size_t>(vtest::openFdCount());
     auto realHost = host("real-1", Family::Vexa);
     const std::string firsts[] = {std::string(), std::string("\0\0", 2), framed("{\"type\":\"hel", 200),
                                   framed("", 16384).substr(0, 4) + "{"};
@@ -296,7 +217,7 @@ TEST_F(Hostile, IdleAndHalfFrameFloodsEndAtTheLoginLimitWhileARealDeviceIsServed
     ASSERT_EQ(opened, 8 * perKind);
     hostile::figure("open descriptors before flood", static_cast<double>(fd0), "fds");
     hostile::figure("flood connections", static_cast<double>(opened), "connections");
-    hostile::figure("open descriptors during flood", static_cast<double>(hostile::openDescriptors()), "fds");
+    hostile::figure("open descriptors during flood", vtest::openFdCount(), "fds");
 
     // A real device logs in meanwhile and is served.
     const auto t0 = Clock::now();
@@ -307,7 +228,7 @@ TEST_F(Hostile, IdleAndHalfFrameFloodsEndAtTheLoginLimitWhileARealDeviceIsServed
     ASSERT_TRUE(real->waitFor(State::LoggedIn, seconds(kSanitized ? 30 : 10)));
     hostile::figure("login during flood", hostile::msSince(t0), "ms");
     const auto t1 = Clock::now();
-    EXPECT_EQ(subKey(call(realHost, "/OVIX/SecurityCP/control/arm/1?format=json")), "ok");
+    EXPECT_EQ(arm(realHost), "ok");
     hostile::figure("request during flood", hostile::msSince(t1), "ms");
     real->connectAlarm();
     ASSERT_TRUE(real->waitAlarm(AlarmState::Ready, seconds(10)));
@@ -322,7 +243,7 @@ TEST_F(Hostile, IdleAndHalfFrameFloodsEndAtTheLoginLimitWhileARealDeviceIsServed
     const auto last = std::max(cmdCrowd.lastClose, alarmCrowd.lastClose);
     hostile::figure("last flood connection closed after",
                     std::chrono::duration<double, std::milli>(last - floodUp).count(), "ms");
-    const long rss = hostile::residentKiB();
+    const long rss = vtest::residentKiB();
     hostile::figure("resident memory after flood", rss / 1024.0, "MiB");
     // Resident memory keeps what the allocator may reuse; live heap shows a leak per connection.
     const double heap = hostile::heapInUseMiB();
@@ -330,9 +251,9 @@ TEST_F(Hostile, IdleAndHalfFrameFloodsEndAtTheLoginLimitWhileARealDeviceIsServed
     EXPECT_LT(heap, 64.0);
     EXPECT_LT(rss, kRssBoundKiB);
 
-    EXPECT_TRUE(vtest::waitUntil([&] { return hostile::openDescriptors() <= fd0 + 32; }, seconds(10)))
-        << hostile::openDescriptors() << " descriptors open, " << fd0 << " at the start";
-    hostile::figure("open descriptors after flood", static_cast<double>(hostile::openDescriptors()), "fds");
+    EXPECT_TRUE(vtest::waitUntil([&] { return static_cast<size_t>(vtest::openFdCount()) <= fd0 + 32; }, seconds(10)))
+        << vtest::openFdCount() << " descriptors open, " << fd0 << " at the start";
+    hostile::figure("open descriptors after flood", vtest::openFdCount(), "fds");
     const auto ev = events();
     ASSERT_EQ(ev.size(), 1u);
     EXPECT_EQ(ev[0].device, "real-1");
@@ -357,18 +278,17 @@ TEST_F(SmallPendingCap, ConnectionsBeyondTheCapCloseAtOnce) {
     }
     // Once the crowd is gone a device logs in.
     host("after-cap", Family::Vexa);
-    online("after-cap", Family::Vexa);
+    startDevice("after-cap", Family::Vexa, nullptr, true);
 }
 
-// ---------------------------------------------------------------------------------------------
 // Alarm links of strangers.
 
 TEST_F(Hostile, StrangerAlarmLinksAreRefusedAndRaiseNothing) {
     auto hv = host("legit-v", Family::Vexa);
     auto ha = host("legit-a", Family::AldonV5, true, "encodingDev");
     host("known-off", Family::Vexa);
-    auto v = online("legit-v", Family::Vexa);
-    auto a = online("legit-a", Family::AldonV5);
+    auto v = startDevice("legit-v", Family::Vexa, nullptr, true);
+    auto a = startDevice("legit-a", Family::AldonV5, nullptr, true);
     struct Case {
         const char* name;
         const char* from;
@@ -389,7 +309,7 @@ TEST_F(Hostile, StrangerAlarmLinksAreRefusedAndRaiseNothing) {
         SCOPED_TRACE(c.name);
         Peer p(alarmPort, c.from);
         ASSERT_TRUE(p.ok());
-        Json::Value h = alarmHello(c.id, c.version);
+        Json::Value h = hostile::alarmHello(c.id, c.version);
         if (c.key) h["sessionKey"] = c.key;
         p.send(h);
         p.send(rawAlarm(1, c.id));  // must never become an event
@@ -415,13 +335,12 @@ TEST_F(Hostile, StrangerAlarmLinksAreRefusedAndRaiseNothing) {
                              seconds(10)));
 }
 
-// ---------------------------------------------------------------------------------------------
 // Answers nobody asked for, and answers whose error is not a success.
 
 TEST_F(Hostile, ForeignAndMalformedAnswersNeverCompleteARequest) {
     auto hp = host("panel-x", Family::Vexa);
     host("other-x", Family::Vexa);
-    auto other = online("other-x", Family::Vexa);
+    auto other = startDevice("other-x", Family::Vexa, nullptr, true);
     struct Case {
         const char* name;
         bool foreignSeq;    // first an answer with a sequence number nobody used, on the same link
@@ -441,8 +360,7 @@ TEST_F(Hostile, ForeignAndMalformedAnswersNeverCompleteARequest) {
     std::atomic<const Case*> now{nullptr};
     auto panel = devsim::makePanel();
     auto inner = panel->handler();
-    devsim::DevicePtr self;
-    std::mutex selfMx;
+    std::atomic<devsim::Device*> self{nullptr};  // its own link, once it is on line
     auto handler = [&](const Json::Value& req) {
         const Case* c = now.load();
         devsim::Answer real = inner(req);
@@ -454,8 +372,7 @@ TEST_F(Hostile, ForeignAndMalformedAnswersNeverCompleteARequest) {
         fake["data"] = "{\"status\":500,\"data\":{}}";
         if (c->foreignSeq) {
             fake["seq"] = req["seq"].asUInt() + 7777u;
-            std::lock_guard<std::mutex> lk(selfMx);
-            if (self) self->sendFrame(fake);
+            if (devsim::Device* d = self.load()) d->sendFrame(fake);
         }
         if (c->otherDevice) {
             fake["seq"] = req["seq"].asUInt();
@@ -465,29 +382,26 @@ TEST_F(Hostile, ForeignAndMalformedAnswersNeverCompleteARequest) {
         real.delay = milliseconds(100);
         return real;
     };
-    {
-        std::lock_guard<std::mutex> lk(selfMx);
-        self = online("panel-x", Family::Vexa, handler);
-    }
+    auto selfPtr = startDevice("panel-x", Family::Vexa, handler, true);
+    self = selfPtr.get();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         now = &c;
-        const std::string got = subKey(call(hp, "/OVIX/SecurityCP/control/arm/1?format=json"));
+        const std::string got = arm(hp);
         if (c.ok)
             EXPECT_EQ(got, "ok");
         else
             EXPECT_NE(got, "ok");
         panel->clearRequests();
         now = nullptr;
-        call(hp, "/OVIX/SecurityCP/control/disarm/1?format=json");
+        arm(hp, "disarm");
     }
     // Both links survive the impostor frames.
-    EXPECT_EQ(self->state(), State::LoggedIn);
+    EXPECT_EQ(selfPtr->state(), State::LoggedIn);
     EXPECT_EQ(other->state(), State::LoggedIn);
     EXPECT_EQ(statuses(hp).size(), 1u);
 }
 
-// ---------------------------------------------------------------------------------------------
 // No alarm lost across a forced alarm-link close.
 
 TEST_F(Hostile, UnacknowledgedAlarmsComeBackAfterTheAlarmLinkDrops) {
@@ -500,10 +414,7 @@ TEST_F(Hostile, UnacknowledgedAlarmsComeBackAfterTheAlarmLinkDrops) {
         const std::string id = std::string("drop-") + c.name;
         const size_t before = events().size();
         host(id, Family::AldonV5, true, "encodingDev");
-        auto cfg = deviceConfig(id, "k", Family::AldonV5);
-        auto d = sim->addDevice(cfg);
-        d->start();
-        ASSERT_TRUE(d->waitFor(State::LoggedIn, seconds(15)));
+        auto d = startDevice(id, Family::AldonV5);
         d->setAlarmLinkDeaf(c.deaf);
         d->connectAlarm();
         ASSERT_TRUE(d->waitAlarm(c.deaf ? AlarmState::Hello : AlarmState::Ready, seconds(15)));
@@ -528,7 +439,7 @@ TEST_F(Hostile, UnacknowledgedAlarmsComeBackAfterTheAlarmLinkDrops) {
         vtest::waitUntil(
             [&] {
                 for (const auto& e : events())
-                    if (e.device == id) tags.insert(e.tag);
+                    if (e.device == id) tags.insert(e.info.iActivePostCount);
                 return tags.size() >= static_cast<size_t>(kAlarms);
             },
             seconds(20));

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -56,6 +57,14 @@ static int countDir(const char* path) {
 int threadCount() { return countDir("/proc/self/task"); }
 int openFdCount() { return countDir("/proc/self/fd") - 1; }  // minus the directory's own fd
 
+long residentKiB() {
+    std::ifstream f("/proc/self/status");
+    std::string line;
+    while (std::getline(f, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
 bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!cond()) {
@@ -65,16 +74,29 @@ bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limi
     return true;
 }
 
-bool canConnect(uint16_t port) {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return false;
+int dial(uint16_t port, const char* from) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
     sockaddr_in a{};
     a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    close(s);
-    return ok;
+    inet_pton(AF_INET, from, &a.sin_addr);
+    int one = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in to = a;
+    to.sin_port = htons(port);
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool canConnect(uint16_t port) {
+    const int fd = dial(port);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
 }
 
 std::string enterTempDir() {

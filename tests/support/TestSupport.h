@@ -33,8 +33,12 @@ private:
 int threadCount();
 // Open file descriptors of this process right now.
 int openFdCount();
+// Resident memory of this process right now, KiB (-1 if unknown).
+long residentKiB();
 // Polls cond every 5 ms until it holds or the time runs out.
 bool waitUntil(const std::function<bool()>& cond, std::chrono::milliseconds limit = std::chrono::seconds(10));
+// A blocking connection to 127.0.0.1:port from a chosen loopback source address; -1 on failure.
+int dial(uint16_t port, const char* from = "127.0.0.1");
 // True when a TCP connection to 127.0.0.1:port is accepted.
 bool canConnect(uint16_t port);
 // A fresh empty directory; the process changes into it (for the configuration file).

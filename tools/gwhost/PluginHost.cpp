@@ -55,18 +55,21 @@ uint32_t PluginHost::portStatus(std::string& out) const {
 }
 
 uint32_t PluginHost::createDevice(DeviceTables& dev) const {
-    if (!m_table) return VEXA_ERR_STATE;
+    return m_table ? gwhost::createDevice(m_table, dev) : VEXA_ERR_STATE;
+}
+
+uint32_t createDevice(const GWPluginInterface* table, DeviceTables& dev) {
     dev = DeviceTables();
-    uint32_t rc = m_table->Plugin_CreateDevice(&dev.handle);
+    uint32_t rc = table->Plugin_CreateDevice(&dev.handle);
     if (rc != 0) return rc;
     void* t = nullptr;
-    if ((rc = m_table->Plugin_QueryInterface(dev.handle, VEXA_IF_ORDER_TRANS, &t)) != 0) return rc;
-    dev.orderTrans = static_cast<const VexaIOrderTrans*>(t);
-    if ((rc = m_table->Plugin_QueryInterface(dev.handle, VEXA_IF_EVENT, &t)) != 0) return rc;
+    if ((rc = table->Plugin_QueryInterface(dev.handle, VEXA_IF_ORDER_TRANS, &t)) != 0) return rc;
+    dev.order = static_cast<const VexaIOrderTrans*>(t);
+    if ((rc = table->Plugin_QueryInterface(dev.handle, VEXA_IF_EVENT, &t)) != 0) return rc;
     dev.event = static_cast<const VexaIEvent*>(t);
-    if ((rc = m_table->Plugin_QueryInterface(dev.handle, VEXA_IF_CONNECT_V2, &t)) != 0) return rc;
-    dev.connect = static_cast<const VexaIConnectV2*>(t);
-    if ((rc = m_table->Plugin_QueryInterface(dev.handle, VEXA_IF_OVIX, &t)) != 0) return rc;
+    if ((rc = table->Plugin_QueryInterface(dev.handle, VEXA_IF_CONNECT_V2, &t)) != 0) return rc;
+    dev.conn = static_cast<const VexaIConnectV2*>(t);
+    if ((rc = table->Plugin_QueryInterface(dev.handle, VEXA_IF_OVIX, &t)) != 0) return rc;
     dev.ovix = static_cast<const VexaIOVIX*>(t);
     return 0;
 }

@@ -10,13 +10,17 @@
 
 namespace gwhost {
 
+// A created device: its handle and its four interface tables.
 struct DeviceTables {
     void* handle = nullptr;
-    const VexaIOrderTrans* orderTrans = nullptr;
+    const VexaIConnectV2* conn = nullptr;
     const VexaIEvent* event = nullptr;
-    const VexaIConnectV2* connect = nullptr;
     const VexaIOVIX* ovix = nullptr;
+    const VexaIOrderTrans* order = nullptr;
 };
+
+// Creates a device through `table` and queries its four interfaces; the first failing code.
+uint32_t createDevice(const GWPluginInterface* table, DeviceTables& dev);
 
 class PluginHost {
 public:

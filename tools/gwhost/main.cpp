@@ -199,14 +199,14 @@ struct Host {
         auto d = std::make_unique<Dev>();
         d->spec = spec;
         if (plugin.createDevice(d->tables) != 0) return nullptr;
-        d->tables.connect->SetConnStatusCallBackImpl_V2(d->tables.handle, &Host::onStatus, d.get());
+        d->tables.conn->SetConnStatusCallBackImpl_V2(d->tables.handle, &Host::onStatus, d.get());
         d->tables.event->SetEventCallBackImpl(d->tables.handle, &Host::onEvent, d.get());
         std::string params = "DeviceId=" + spec.id + ";DeviceKey=" + spec.key + ";";
         if (!spec.type.empty()) params += "DevType=" + spec.type + ";";
         if (!spec.protocol.empty()) params += "DevProtocol=" + spec.protocol + ";";
         params += "AllowDirectConn=" + std::to_string(spec.allowDirectConn) + ";";
         params += "AlarmActiveStatus=" + spec.alarmActive + ";";
-        d->tables.connect->ConnectImpl_V2(d->tables.handle, params.c_str(), nullptr, nullptr);
+        d->tables.conn->ConnectImpl_V2(d->tables.handle, params.c_str(), nullptr, nullptr);
         Json::Value v;
         v["event"] = "deviceAdded";
         v["deviceId"] = spec.id;
@@ -219,7 +219,7 @@ struct Host {
         const GWPluginInterface* t = plugin.table();
         if (!t) return 1;
         for (auto& d : devices) {
-            d->tables.connect->DisConnectImpl_V2(d->tables.handle);
+            d->tables.conn->DisConnectImpl_V2(d->tables.handle);
             t->Plugin_DestroyDevice(d->tables.handle);
         }
         devices.clear();

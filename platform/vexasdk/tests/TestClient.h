@@ -1,82 +1,65 @@
-// Raw device-side TCP client for the library tests, built on the frame codec.
+// Both stand-in libraries on loopback, with recording callbacks and a raw device-side client.
 #ifndef VEXASDK_TEST_CLIENT_H
 #define VEXASDK_TEST_CLIENT_H
 
+#include "VexaAmsSdk.h"
+#include "VexaCmsSdk.h"
 #include "WireFrame.h"
 
-#include <arpa/inet.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <arpa/inet.h>
 
-#include <chrono>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <map>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TestClient {
 public:
     ~TestClient() { close(); }
-
-    // from: the local loopback address to connect from (another device's address).
+    // from: the loopback address to connect from (another device's address).
     bool connect(uint16_t port, const char* from = nullptr) {
         m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_fd < 0) return false;
-        if (from) {
-            sockaddr_in l{};
-            l.sin_family = AF_INET;
-            inet_pton(AF_INET, from, &l.sin_addr);
-            if (::bind(m_fd, reinterpret_cast<sockaddr*>(&l), sizeof l) != 0) return false;
-        }
         sockaddr_in a{};
         a.sin_family = AF_INET;
+        if (m_fd < 0 || (from && (inet_pton(AF_INET, from, &a.sin_addr) != 1 ||
+                                  ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)))
+            return false;
         a.sin_port = htons(port);
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int one = 1;
-        setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         return ::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }
-
     void close() {
-        if (m_fd >= 0) ::close(m_fd);
-        m_fd = -1;
+        if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
     }
-
-    bool sendRaw(const std::string& bytes) {
-        size_t off = 0;
-        while (off < bytes.size()) {
-            const ssize_t n = ::send(m_fd, bytes.data() + off, bytes.size() - off, MSG_NOSIGNAL);
-            if (n <= 0) return false;
-            off += static_cast<size_t>(n);
-        }
-        return true;
-    }
+    bool sendRaw(const std::string& b) { return ::send(m_fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()); }
     bool send(const Json::Value& m) { return sendRaw(vexawire::encodeFrame(m)); }
-
-    // Next frame; false on time-out, close or a bad frame.
+    // Next frame; false when none came within timeoutMs of quiet, on close or on a bad frame.
     bool recv(Json::Value& out, int timeoutMs = 5000) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        for (;;) {
-            std::string why;
+        timeval tv{timeoutMs / 1000, timeoutMs % 1000 * 1000};
+        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+        for (std::string why;;) {
             const auto r = m_dec.next(out, why);
-            if (r == vexawire::FrameDecoder::Result::Frame) return true;
-            if (r == vexawire::FrameDecoder::Result::Error) return false;
-            const int left = static_cast<int>(
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
-                    .count());
-            if (left <= 0) return false;
-            pollfd p{m_fd, POLLIN, 0};
-            if (::poll(&p, 1, left) <= 0) return false;
+            if (r != vexawire::FrameDecoder::Result::NeedMore) return r == vexawire::FrameDecoder::Result::Frame;
             char buf[65536];
             const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
             if (n <= 0) {
-                m_eof = true;
+                m_eof = n == 0 || (errno != EAGAIN && errno != EINTR);
                 return false;
             }
-            m_dec.feed(buf, static_cast<size_t>(n));
+            m_dec.feed(buf, size_t(n));
         }
     }
-
     // Next frame of the given type (others skipped); null when none came.
     Json::Value expect(const std::string& type, int timeoutMs = 5000) {
         Json::Value m;
@@ -84,15 +67,10 @@ public:
             if (m["type"].asString() == type) return m;
         return Json::Value();
     }
-
     // True once the library closed the connection (frames still queued are skipped).
     bool waitClosed(int timeoutMs = 10000) {
         Json::Value m;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (m_eof) return true;
-            recv(m, 200);
-        }
+        for (int waited = 0; !m_eof && waited < timeoutMs; waited += 50) recv(m, 50);
         return m_eof;
     }
 
@@ -102,10 +80,111 @@ private:
     vexawire::FrameDecoder m_dec;
 };
 
-inline Json::Value frame(const char* type) {
+inline Json::Value msg(const char* type, std::initializer_list<std::pair<const char*, Json::Value>> members = {}) {
     Json::Value m(Json::objectValue);
     m["type"] = type;
+    for (const auto& kv : members) m[kv.first] = kv.second;
     return m;
+}
+inline std::string field(const char* p, size_t cap) { return std::string(p, strnlen(p, cap)); }
+inline std::string framed(const std::string& b) {
+    const uint32_t n = uint32_t(b.size());
+    return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + b;
+}
+
+// What the callbacks saw, and how they answer.
+struct Recorder {
+    std::mutex mu;
+    std::condition_variable cv;
+    std::vector<std::string> reg;     // "type handle device ip server:port key companion shortSerial protocol"
+    std::vector<std::string> exc;     // "type handle", " not refused" when a synchronous call was not
+    std::vector<std::string> async;   // "handle seq dataType error text-or-list"
+    std::vector<std::string> alarms;  // see describeAlarm in AmsTest.cpp
+    std::map<std::string, std::string> keys;
+    bool alarmGateClosed = false;
+    uint32_t keepAlive = 30;
+    int inAlarmCallback = 0;
+
+    template <class P>
+    bool waitFor(P pred, int ms = 5000) {
+        std::unique_lock<std::mutex> lk(mu);
+        return cv.wait_for(lk, std::chrono::milliseconds(ms), pred);
+    }
+    // Runs f under the lock and wakes the waiters.
+    template <class F>
+    void locked(F f) {
+        std::lock_guard<std::mutex> lk(mu);
+        f();
+        cv.notify_all();
+    }
+    void push(std::vector<std::string>& v, std::string e) { locked([&] { v.push_back(std::move(e)); }); }
+    // Registration callbacks whose text starts with `prefix` ("1 " for every off-line).
+    size_t count(const std::string& prefix) {
+        std::lock_guard<std::mutex> lk(mu);
+        return std::count_if(reg.begin(), reg.end(), [&](const std::string& e) { return e.rfind(prefix, 0) == 0; });
+    }
+};
+extern Recorder* g_rec;
+
+VEXA_BOOL regCb(int32_t handle, uint32_t type, void* out, uint32_t outLen, void* in, uint32_t inLen, void*);
+VEXA_BOOL alarmCb(int32_t listen, VEXA_ALARM_MSG* m, void*);
+
+class SdkTest : public ::testing::Test {
+protected:
+    void SetUp() override;  // CmsTest.cpp
+    void TearDown() override;
+    void amsListen(uint32_t keepAliveSec) {
+        if (m_amsListen >= 0) VEXA_AMS_StopListen(m_amsListen);
+        VEXA_AMS_LISTEN_PARAM lp{};
+        strcpy(lp.szIP, "127.0.0.1");
+        lp.fnCB = alarmCb, lp.dwKeepAliveTimeout = keepAliveSec;
+        ASSERT_GE(m_amsListen = VEXA_AMS_StartListen(&lp), 0);
+        m_amsPort = VEXA_AMS_GetListenPort(m_amsListen);
+    }
+    // connect, hello, challenge, auth with a proof made from proofKey; returns the nonce.
+    std::string handshake(TestClient& c, const std::string& id, const std::string& proofKey, int proto = 2) {
+        EXPECT_TRUE(c.connect(m_port));
+        c.send(msg("hello", {{"deviceId", id}, {"protocolVersion", proto}, {"shortSerial", "AB1234567890"}}));
+        const std::string nonce = c.expect("challenge")["nonce"].asString();
+        c.send(msg("auth", {{"proof", vexawire::hmacSha256Hex(proofKey, nonce)}}));
+        return nonce;
+    }
+    // Full login with key "k"; returns the user handle or -1 (sessionKey: protocol 4's key).
+    int32_t login(TestClient& c, const std::string& id, int proto = 2, std::string* sessionKey = nullptr) {
+        m_rec.locked([&] { m_rec.keys[id] = "k"; });
+        handshake(c, id, "k", proto);
+        if (sessionKey) *sessionKey = c.expect("sessionKey")["key"].asString();
+        Json::Value ack = c.expect("loginAck");
+        return ack.isMember("userHandle") ? ack["userHandle"].asInt() : -1;
+    }
+    // "alarmHelloAck", "refused:<reason>" or "none".
+    std::string alarmHello(TestClient& c, const std::string& id, int proto, const std::string& key = "",
+                           const char* from = nullptr) {
+        EXPECT_TRUE(c.connect(m_amsPort, from));
+        Json::Value h = msg("alarmHello", {{"deviceId", id}, {"protocolVersion", proto}});
+        if (!key.empty()) h["sessionKey"] = key;
+        Json::Value a;
+        if (!c.send(h) || !c.recv(a)) return "none";
+        return a["type"].asString() + (a["type"] == "refused" ? ":" + a["reason"].asString() : "");
+    }
+    // A logged-in VEXA device with its alarm link open.
+    bool bound(TestClient& cmd, TestClient& alarm, const std::string& id) {
+        return login(cmd, id) >= 0 && alarmHello(alarm, id, 2) == "alarmHelloAck";
+    }
+    static bool heartbeatWorks(TestClient& c) { return c.send(msg("heartbeat")) && !c.expect("heartbeatAck").isNull(); }
+
+    Recorder m_rec;
+    int32_t m_listen = -1, m_amsListen = -1;
+    uint16_t m_port = 0, m_amsPort = 0;
+};
+
+// Runs a synchronous call on another thread: its result and the last error seen there.
+template <class F>
+std::future<std::pair<VEXA_BOOL, uint32_t>> callAsync(F f) {
+    return std::async(std::launch::async, [f] {
+        const VEXA_BOOL r = f();
+        return std::make_pair(r, uint32_t(VEXA_CMS_GetLastError()));
+    });
 }
 
 #endif

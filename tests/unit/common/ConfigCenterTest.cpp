@@ -5,30 +5,6 @@
 
 namespace {
 
-struct ParseCase {
-    const char* name;
-    std::string text;
-    int result;
-    const char* key;
-    int32_t value;
-};
-
-// Test lists show the case name, not the record's bytes.
-void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.name; }
-
-class ConfigParse : public ::testing::TestWithParam<ParseCase> {};
-
-TEST_P(ConfigParse, ReadsDirectChildrenOnly) {
-    const ParseCase& c = GetParam();
-    CConfigCenter cfg;
-    vtest::LogCapture log(2);
-    EXPECT_EQ(cfg.parseConfigText(c.text), c.result) << c.name;
-    EXPECT_EQ(cfg.getInt(c.key), c.value) << c.name;
-    if (c.result == 0) {
-        EXPECT_TRUE(log.contains("parse")) << c.name;
-    }
-}
-
 std::string nested(int depth) {
     std::string s = "<config>";
     for (int i = 0; i < depth; ++i) s += "<a>";
@@ -36,31 +12,29 @@ std::string nested(int depth) {
     return s + "<req_timeout>7</req_timeout></config>";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, ConfigParse,
-    ::testing::Values(
-        ParseCase{"plain", "<c><req_timeout>5</req_timeout></c>", 1, "req_timeout", 5},
-        ParseCase{"any root name and declaration", "<?xml version=\"1.0\"?><x><hb_time>30</hb_time></x>", 1, "hb_time",
-                  30},
-        ParseCase{"blanks then digits then letters", "<c><hb_fail>  12abc</hb_fail></c>", 1, "hb_fail", 12},
-        ParseCase{"letters only", "<c><hb_fail>abc</hb_fail></c>", 1, "hb_fail", 0},
-        ParseCase{"negative", "<c><hb_fail>-4</hb_fail></c>", 1, "hb_fail", -4},
-        ParseCase{"empty element not stored", "<c><hb_fail></hb_fail></c>", 1, "hb_fail", 0},
-        ParseCase{"later duplicate wins", "<c><k>1</k><k>2</k></c>", 1, "k", 2},
-        ParseCase{"grandchildren ignored", "<c><g><k>9</k></g></c>", 1, "k", 0},
-        ParseCase{"root without children", "<c/>", 1, "k", 0},
-        ParseCase{"huge number saturates", "<c><k>99999999999999</k></c>", 1, "k", 2147483647},
-        ParseCase{"not xml", "req_timeout=5", 0, "req_timeout", 0},
-        ParseCase{"empty text", "", 0, "req_timeout", 0},
-        ParseCase{"unclosed element", "<c><k>1</k>", 0, "k", 0},
-        ParseCase{"nesting too deep", nested(5000), 0, "req_timeout", 0},
-        ParseCase{"NUL byte", std::string("<c><k>1</k>\0<j>2</j></c>", 24), 0, "k", 0}),
-    [](const ::testing::TestParamInfo<ParseCase>& i) {
-        std::string n = i.param.name;
-        for (char& ch : n)
-            if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return n;
-    });
+TEST(ConfigParse, ReadsDirectChildrenOnly) {
+    const struct { const char* name; std::string text; int result; const char* key; int32_t value; } cases[] = {
+        {"plain", "<c><req_timeout>5</req_timeout></c>", 1, "req_timeout", 5},
+        {"any root name and declaration", "<?xml version=\"1.0\"?><x><hb_time>30</hb_time></x>", 1, "hb_time", 30},
+        {"blanks then digits then letters", "<c><hb_fail>  12abc</hb_fail></c>", 1, "hb_fail", 12},
+        {"letters only", "<c><hb_fail>abc</hb_fail></c>", 1, "hb_fail", 0},
+        {"negative", "<c><hb_fail>-4</hb_fail></c>", 1, "hb_fail", -4},
+        {"empty element not stored", "<c><hb_fail></hb_fail></c>", 1, "hb_fail", 0},
+        {"later duplicate wins", "<c><k>1</k><k>2</k></c>", 1, "k", 2},
+        {"grandchildren ignored", "<c><g><k>9</k></g></c>", 1, "k", 0}, {"root without children", "<c/>", 1, "k", 0},
+        {"huge number saturates", "<c><k>99999999999999</k></c>", 1, "k", 2147483647},
+        {"not xml", "req_timeout=5", 0, "req_timeout", 0}, {"empty text", "", 0, "req_timeout", 0},
+        {"unclosed element", "<c><k>1</k>", 0, "k", 0}, {"nesting too deep", nested(5000), 0, "req_timeout", 0},
+        {"NUL byte", std::string("<c><k>1</k>\0<j>2</j></c>", 24), 0, "k", 0},
+    };
+    for (const auto& c : cases) {
+        CConfigCenter cfg;
+        vtest::LogCapture log(2);
+        EXPECT_EQ(cfg.parseConfigText(c.text), c.result) << c.name;
+        EXPECT_EQ(cfg.getInt(c.key), c.value) << c.name;
+        if (c.result == 0) { EXPECT_TRUE(log.contains("parse")) << c.name; }
+    }
+}
 
 TEST(ConfigFile, MissingFileLeavesEverythingZero) {
     vtest::enterTempDir();
@@ -76,13 +50,7 @@ TEST(ConfigFile, MissingFileLeavesEverythingZero) {
 }
 
 TEST(ConfigFile, EffectiveTimeouts) {
-    struct Case {
-        const char* reqTimeout;
-        const char* sendTimeOut;
-        const char* maxPending;
-        int64_t waitMs, recvMs;
-        uint32_t libSend, passMs, pending;
-    } cases[] = {
+    const struct { const char *reqTimeout, *sendTimeOut, *maxPending; int64_t waitMs, recvMs; uint32_t libSend, passMs, pending; } cases[] = {
         {nullptr, nullptr, nullptr, 10000, 9000, 30000, 30000, 1024},  // empty configuration: sane values, not zero
         {"0", "0", "0", 10000, 9000, 30000, 30000, 1024},
         {"-3", "-1", "-7", 10000, 9000, 30000, 30000, 1024},
@@ -90,7 +58,7 @@ TEST(ConfigFile, EffectiveTimeouts) {
         {"5", "30", "2048", 5000, 4000, 30, 30000, 2048},
         {"2147483647", "2147483647", "x", 2147483647000LL, 2147483646000LL, 2147483647u, 0xFFFFFFFFu, 1024},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         CConfigCenter cfg;
         std::string text = "<c>";
         if (c.reqTimeout) text += std::string("<req_timeout>") + c.reqTimeout + "</req_timeout>";

@@ -5,44 +5,23 @@
 
 namespace {
 
-TEST(XmlBaseLoad, RefusesWhatTinyXmlCannotTakeSafely) {
+TEST(XmlBaseLoad, RefusesWhatTinyXmlCannotTakeSafelyAndForgetsOnReload) {
     std::string deep;
-    for (int i = 0; i < 5000; ++i) deep += "<a>";
-    for (int i = 0; i < 5000; ++i) deep += "</a>";
-    const struct {
-        const char* name;
-        std::string text;
-        bool ok;
-    } cases[] = {
-        {"element", "<a/>", true},
-        {"declaration and root", "<?xml version=\"1.0\"?><storage><hddList/></storage>", true},
-        {"empty", "", false},
-        {"not xml", "{\"eventType\":\"VMD\"}", false},
-        {"declaration only", "<?xml version=\"1.0\"?>", false},
-        {"never ended", "<a><b></a>", false},
-        {"NUL inside", std::string("<a>1</a>\0<b/>", 13), false},
-        {"nesting too deep", deep, false},
+    for (int i = 0; i < 5000; ++i) deep = "<a>" + deep + "</a>";
+    const struct { const char* name; std::string text; bool ok; } cases[] = {
+        {"element", "<a/>", true}, {"declaration and root", "<?xml version=\"1.0\"?><storage><hddList/></storage>", true},
+        {"empty", "", false}, {"not xml", "{\"eventType\":\"VMD\"}", false},
+        {"declaration only", "<?xml version=\"1.0\"?>", false}, {"never ended", "<a><b></a>", false},
+        {"NUL inside", std::string("<a>1</a>\0<b/>", 13), false}, {"nesting too deep", deep, false},
         {"too large", "<a>" + std::string(vexa::kMaxXmlText, 'x') + "</a>", false},
     };
+    CXmlBase x;  // one object throughout: a refused load must forget the previous document
     for (const auto& c : cases) {
-        CXmlBase x;
+        ASSERT_TRUE(x.load("<a><b/></a>") && x.findElement("a"));
         EXPECT_EQ(x.load(c.text), c.ok) << c.name;
         EXPECT_EQ(x.loaded(), c.ok) << c.name;
-        if (!c.ok) {
-            EXPECT_FALSE(x.findElement("a")) << c.name;
-        }
+        if (!c.ok) { EXPECT_TRUE(x.current() == nullptr && !x.findElement("a")) << c.name; }
     }
-}
-
-TEST(XmlBaseLoad, ReloadForgetsThePreviousDocument) {
-    CXmlBase x;
-    ASSERT_TRUE(x.load("<a><b/></a>"));
-    ASSERT_TRUE(x.findElement("a"));
-    EXPECT_FALSE(x.load("<broken"));
-    EXPECT_EQ(x.current(), nullptr);
-    EXPECT_FALSE(x.findElement("a"));
-    ASSERT_TRUE(x.load("<c/>"));
-    EXPECT_TRUE(x.findElement("c"));
 }
 
 const char* const kAlert =
@@ -56,8 +35,7 @@ TEST(XmlBaseCursor, FindLooksAheadSiblingSearchLooksEverywhere) {
     EXPECT_FALSE(x.findElement("deviceID"));  // not on the top level
     EXPECT_EQ(x.current(), nullptr);
     ASSERT_TRUE(x.findElement("EventNotificationAlert"));
-    EXPECT_EQ(x.attribute("version"), "2.0");
-    EXPECT_EQ(x.attribute("absent"), "");
+    EXPECT_EQ(x.attribute("version") + x.attribute("absent"), "2.0");
     ASSERT_TRUE(x.enterElement());
     EXPECT_EQ(x.elementName(), "eventType");
     ASSERT_TRUE(x.findElement("channelID"));
@@ -66,8 +44,7 @@ TEST(XmlBaseCursor, FindLooksAheadSiblingSearchLooksEverywhere) {
     EXPECT_EQ(x.elementName(), "channelID");
     ASSERT_TRUE(x.findSiblingElement("deviceID"));
     EXPECT_EQ(x.elementText(), "D1");
-    EXPECT_TRUE(x.hasElement("eventType"));
-    EXPECT_FALSE(x.hasElement("EventNotificationAlert"));
+    EXPECT_TRUE(x.hasElement("eventType") && !x.hasElement("EventNotificationAlert"));
     EXPECT_EQ(x.elementName(), "deviceID");  // hasElement does not move
     ASSERT_TRUE(x.leaveElement());
     EXPECT_EQ(x.elementName(), "EventNotificationAlert");
@@ -75,13 +52,10 @@ TEST(XmlBaseCursor, FindLooksAheadSiblingSearchLooksEverywhere) {
 }
 
 TEST(XmlBaseCursor, ElementTextIsTheFirstTextChild) {
-    const struct {
-        const char* element;
-        const char* text;
-    } cases[] = {{"channelName", ""}, {"eventDescription", "a<b"}, {"note", "x & y"}, {"mixed", ""}};
+    const struct { const char *element, *text; } cases[] = {
+        {"channelName", ""}, {"eventDescription", "a<b"}, {"note", "x & y"}, {"mixed", ""}};
     CXmlBase x;
-    ASSERT_TRUE(x.load(kAlert));
-    ASSERT_TRUE(x.findElement("EventNotificationAlert"));
+    ASSERT_TRUE(x.load(kAlert) && x.findElement("EventNotificationAlert"));
     std::string text;
     for (const auto& c : cases) {
         EXPECT_TRUE(x.childText(c.element, text)) << c.element;
@@ -95,37 +69,17 @@ TEST(XmlBaseCursor, ElementTextIsTheFirstTextChild) {
     }
 }
 
-TEST(XmlBaseCursor, EnteringAnElementWithoutChildrenStaysInside) {
+TEST(XmlBaseCursor, EmptyElements) {
     CXmlBase x;
     ASSERT_TRUE(x.load("<r><e/><deviceID>D</deviceID></r>"));
-    ASSERT_TRUE(x.findElement("r"));
-    ASSERT_TRUE(x.enterElement());
-    ASSERT_TRUE(x.findElement("e"));
-    ASSERT_TRUE(x.enterElement());
+    ASSERT_TRUE(x.findElement("r") && x.enterElement() && x.findElement("e") && x.enterElement());
+    // Inside an element without children: nothing is found until we leave.
     EXPECT_EQ(x.current(), nullptr);
-    EXPECT_FALSE(x.findSiblingElement("deviceID"));
-    EXPECT_FALSE(x.findElement("deviceID"));
-    EXPECT_FALSE(x.enterElement());
+    EXPECT_FALSE(x.findSiblingElement("deviceID") || x.findElement("deviceID") || x.enterElement());
     ASSERT_TRUE(x.leaveElement());
     EXPECT_TRUE(x.findSiblingElement("deviceID"));
     x.resetPosition();
     EXPECT_TRUE(x.findElement("r"));
-}
-
-TEST(XmlBaseCursor, StepsThroughRepeatedElementsInOrder) {
-    CXmlBase x;
-    ASSERT_TRUE(x.load("<storage><hddList><hdd><status>ok</status></hdd><other/>"
-                       "<hdd><status>idle</status></hdd><hdd><status>error</status></hdd></hddList></storage>"));
-    ASSERT_TRUE(x.findElement("storage"));
-    ASSERT_TRUE(x.enterElement());
-    ASSERT_TRUE(x.findSiblingElement("hddList"));
-    ASSERT_TRUE(x.enterElement());
-    std::string all, status;
-    for (bool more = x.findElement("hdd"); more; more = x.nextElement("hdd")) {
-        ASSERT_TRUE(x.childText("status", status));
-        all += status + ",";
-    }
-    EXPECT_EQ(all, "ok,idle,error,");
 }
 
 }  // namespace

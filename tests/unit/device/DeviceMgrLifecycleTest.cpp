@@ -1,12 +1,17 @@
+// The manager's start and stop, its alarm loop on a manual clock, and its time and count rules:
+// log-record lines per period, media-session bounds and ages.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
-#include <cstdio>
-#include <thread>
+#include <mutex>
+#include <vector>
 
 #include "PluginHost.h"
 #include "TestSupport.h"
+#include "device/EventIntake.h"
+#include "device/LogRecords.h"
+#include "device/SessionTables.h"
+#include "device/VexaDevice.h"
 #include "device/VexaDeviceMgr.h"
 #include "vexadev/VexaDevPlugin.h"
 
@@ -16,20 +21,24 @@ const GWPluginInterface* T() { return GWPLUGIN_GetPluginInterface(); }
 
 class Lifecycle : public ::testing::Test {
 protected:
-    void SetUp() override {
-        vtest::enterTempDir();
-        mgr = CVexaDeviceMgr::instance();
-    }
+    void SetUp() override { vtest::enterTempDir(); }
     void TearDown() override {
         T()->Plugin_Fini();
-        mgr->setTickSource(nullptr);
+        mgr->setClock(nullptr);
         mgr->setAlarmLoopPass(nullptr);
     }
-    CVexaDeviceMgr* mgr = nullptr;
+    size_t count() {
+        std::lock_guard<std::mutex> lk(lock);
+        return passes.size();
+    }
+    CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
+    vexa::ManualClock clock{31ull * 60 * 1000};  // just past the first period
+    std::mutex lock;
+    std::vector<uint64_t> passes;  // clock time of each alarm-loop pass
 };
 
 // Also run under LSan: a hundred cycles, with the libraries listening every tenth, leave no
-// thread, socket or memory behind.
+// thread, socket or memory behind. Each stop ends an alarm loop waiting for its period.
 TEST_F(Lifecycle, InitFiniCyclesLeaveNothingBehind) {
     // A warm-up cycle first: runtimes (sanitizers among them) start helper threads lazily.
     ASSERT_EQ(T()->Plugin_Init(), 0u);
@@ -53,73 +62,146 @@ TEST_F(Lifecycle, InitFiniCyclesLeaveNothingBehind) {
     EXPECT_EQ(vtest::openFdCount(), fds);
 }
 
-TEST_F(Lifecycle, UninitWithoutStartedLibrariesSucceeds) {
+TEST_F(Lifecycle, UninitWithoutStartedLibrariesSucceedsAndEmptiesTheSessionTables) {
     ASSERT_EQ(T()->Plugin_Init(), 0u);
+    std::vector<unsigned char> rec(CVexaDeviceMgr::kPreviewRecordSize, 1), out(rec.size());
+    ASSERT_EQ(mgr->addPreviewSession(rec.data(), "kept"), 1);
     vtest::LogCapture log(3);
     EXPECT_EQ(mgr->uninit(), 0);
     EXPECT_TRUE(log.contains("CVexaSdkMgr UnInit succ."));
+    EXPECT_EQ(mgr->getAndDelPreviewSession(out.data(), "kept"), 0);
     EXPECT_EQ(mgr->init(), 0);
 }
 
-TEST_F(Lifecycle, AlarmLoopRunsOncePerPeriodAndComesBackAfterRestart) {
-    std::atomic<uint64_t> now{31ull * 60 * 1000};  // just past the first period
-    mgr->setTickSource([&] { return now.load(); });
-    std::atomic<int> passes{0};
-    mgr->setAlarmLoopPass([&] { passes.fetch_add(1); });
+TEST_F(Lifecycle, AlarmLoopRunsOncePerPeriodOfTheClockAndComesBackAfterRestart) {
+    mgr->setClock(&clock);
+    mgr->setAlarmLoopPass([this] {
+        std::lock_guard<std::mutex> lk(lock);
+        passes.push_back(clock.nowMs());
+    });
     ASSERT_EQ(T()->Plugin_Init(), 0u);
-    ASSERT_TRUE(vtest::waitUntil([&] { return passes.load() == 1; }));
-    now += 10 * 60 * 1000;  // ten minutes later: still inside the period
-    mgr->wakeAlarmLoop();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(passes.load(), 1);
-    now += 21 * 60 * 1000;
-    mgr->wakeAlarmLoop();
-    ASSERT_TRUE(vtest::waitUntil([&] { return passes.load() == 2; }));
-
+    ASSERT_TRUE(vtest::waitUntil([&] { return count() == 1; }));
+    const uint64_t first = clock.nowMs();
+    clock.advance(10 * 60 * 1000);  // still inside the period: the loop re-reads the clock and waits on
+    EXPECT_FALSE(vtest::waitUntil([&] { return count() == 2; }, std::chrono::milliseconds(50)));
+    clock.advance(21 * 60 * 1000);
+    ASSERT_TRUE(vtest::waitUntil([&] { return count() == 2; }));
+    {
+        std::lock_guard<std::mutex> lk(lock);
+        EXPECT_GE(passes[1] - first, CVexaDeviceMgr::kAlarmLoopPeriodMs);
+    }
     // A restart must bring the loop back (its stop flag is cleared).
     ASSERT_EQ(T()->Plugin_Fini(), 0u);
-    now += 60 * 60 * 1000;
+    clock.advance(60 * 60 * 1000);
     ASSERT_EQ(T()->Plugin_Init(), 0u);
-    EXPECT_TRUE(vtest::waitUntil([&] { return passes.load() == 3; }));
+    EXPECT_TRUE(vtest::waitUntil([&] { return count() == 3; }));
 }
 
-TEST_F(Lifecycle, ShutdownDoesNotWaitForTheAlarmPeriod) {
-    std::atomic<uint64_t> now{31ull * 60 * 1000};
-    mgr->setTickSource([&] { return now.load(); });
-    std::atomic<int> passes{0};
-    mgr->setAlarmLoopPass([&] { passes.fetch_add(1); });
-    ASSERT_EQ(T()->Plugin_Init(), 0u);
-    ASSERT_TRUE(vtest::waitUntil([&] { return passes.load() == 1; }));
-    // The loop now waits for 30 minutes of its clock; stopping must not.
-    const auto t0 = std::chrono::steady_clock::now();
-    ASSERT_EQ(T()->Plugin_Fini(), 0u);
-    const auto ms =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-    RecordProperty("shutdown_ms", static_cast<int>(ms));
-    printf("shutdown took %lld ms\n", static_cast<long long>(ms));
-}
-
-TEST_F(Lifecycle, HeartbeatAndAuthLinesAreRateLimited) {
-    ASSERT_EQ(T()->Plugin_Init(), 0u);
+// The storage pass of the alarm loop: which devices are asked, a device that left meanwhile, the
+// push of what the check reports.
+TEST(AlarmLoopPass, OnlyLoggedInVideoDevicesAreAskedAndTheirAlarmsPushed) {
+    struct Intake : EventIntake {
+        void start() override {}
+        void stopOperations() override {}
+        void stopAlarms() override {}
+        void setClock(const vexa::Clock*) override {}
+        void pushAlarm(std::string text) override { pushed.push_back(std::move(text)); }
+        bool offerAlarm(std::string) override { return true; }
+        void pushOperation(std::string) override {}
+        std::string checkStorage(CVexaDevice& dev) override {
+            asked.push_back(dev.deviceId());
+            if (onAsked) onAsked();
+            return "<diskerror of " + dev.deviceId() + "/>";
+        }
+        std::vector<std::string> asked, pushed;
+        std::function<void()> onAsked;
+    } intake;
+    CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
+    vtest::enterTempDir();
+    mgr->setEventIntake(&intake);
+    mgr->setAlarmLoopPass([] {});  // the pass runs here, not on the loop's thread
+    ASSERT_EQ(mgr->init(), 0);
+    std::map<std::string, std::shared_ptr<CVexaDevice>> devs;
+    for (const char* p : {"DeviceId=cam-a;DevType=encodingDev;", "DeviceId=cam-b;DevType=encodingDev;",
+                          "DeviceId=cam-c;DevType=encodingDev;", "DeviceId=panel;DevType=SecurityCP;"}) {
+        auto d = std::make_shared<CVexaDevice>();
+        d->Connect_V2(p);
+        if (d->deviceId() != "cam-c") d->setLogin({static_cast<int32_t>(devs.size()) + 1, "127.0.0.1", 1, "VEXA", "S"});
+        devs[d->deviceId()] = d;
+    }
+    // While cam-a is asked, the host disconnects cam-b: the pass finds it gone.
+    intake.onAsked = [&] { devs["cam-b"]->DisConnect(), intake.onAsked = nullptr; };
     vtest::LogCapture log(2);
-    for (int i = 0; i < 601; ++i) ASSERT_TRUE(mgr->push("dev1", LOG_REC_HEARTBEAT));
-    ASSERT_TRUE(vtest::waitUntil([&] { return log.contains("Device HB:[dev1,600]"); }));
+    mgr->procAlarmLoop();
+    EXPECT_EQ(intake.asked, std::vector<std::string>{"cam-a"});
+    EXPECT_EQ(intake.pushed, std::vector<std::string>{"<diskerror of cam-a/>"});
+    EXPECT_TRUE(log.contains("[deviceID=cam-b]Device not exist."));
+    EXPECT_TRUE(log.contains("CVexaDeviceMgr::procAlarmLoop>,ProcessMsg [<diskerror of cam-a/>]."));
+    mgr->uninit();
+    mgr->setEventIntake(nullptr);
+    mgr->setAlarmLoopPass(nullptr);
+}
+
+TEST(LogRecordLines, OnePerPeriodPerDevice) {
+    LogRecords records;
+    const std::atomic<uint32_t> running{0};
+    vtest::LogCapture log(2);
+    auto pushAll = [&](const std::string& id, uint32_t type, int n) {
+        for (int i = 0; i < n; ++i) ASSERT_TRUE(records.push(id, type));
+        for (int i = 0; i < 10; ++i) records.proc(running);  // up to 1000 records per pass
+    };
+    pushAll("dev1", LOG_REC_HEARTBEAT, 601);
     EXPECT_EQ(log.count("Device HB:[dev1,"), 2u);  // the first one and the 601st
+    EXPECT_TRUE(log.contains("Device HB:[dev1,600]"));
     // Authentications advance the same counter.
-    mgr->push("dev2", LOG_REC_HEARTBEAT);
-    mgr->push("dev2", LOG_REC_AUTH);
-    for (int i = 0; i < 3599; ++i) mgr->push("dev2", LOG_REC_AUTH);
-    mgr->push("dev2", LOG_REC_AUTH);
-    ASSERT_TRUE(vtest::waitUntil([&] { return log.contains("Device Auth:[dev2,3600]"); }));
+    pushAll("dev2", LOG_REC_HEARTBEAT, 1);
+    pushAll("dev2", LOG_REC_AUTH, 3600);
+    EXPECT_TRUE(log.contains("Device Auth:[dev2,3600]"));
     EXPECT_FALSE(log.contains("Device Auth:[dev2,1]"));
-    // The refused-direct-connection count restarts after a login.
-    mgr->push("dev3", LOG_REC_NO_DIRECT);
-    mgr->push("dev3", LOG_REC_RESET_NO_DIRECT);
-    mgr->push("dev3", LOG_REC_NO_DIRECT);
-    ASSERT_TRUE(vtest::waitUntil([&] { return log.count("[deviceID=dev3,1]device is added, but not allow direct connect.") == 2; }));
+    // The refused-direct-connection count restarts after a login, all counts when the device leaves.
+    pushAll("dev3", LOG_REC_NO_DIRECT, 1);
+    pushAll("dev3", LOG_REC_RESET_NO_DIRECT, 1);
+    pushAll("dev3", LOG_REC_NO_DIRECT, 1);
+    EXPECT_EQ(log.count("[deviceID=dev3,1]device is added, but not allow direct connect."), 2u);
+    pushAll("dev1", LOG_REC_FORGET, 1);
+    pushAll("dev1", LOG_REC_HEARTBEAT, 1);
+    EXPECT_EQ(log.count("Device HB:[dev1,1]"), 2u);
     // Identifiers are cut to 31 characters.
-    mgr->push(std::string(40, 'x'), LOG_REC_HEARTBEAT);
-    EXPECT_TRUE(vtest::waitUntil([&] { return log.contains("Device HB:[" + std::string(31, 'x') + ",1]"); }));
+    pushAll(std::string(40, 'x'), LOG_REC_HEARTBEAT, 1);
+    EXPECT_TRUE(log.contains("Device HB:[" + std::string(31, 'x') + ",1]"));
+}
+
+TEST(SessionTableRules, BoundsAndAgesOnTheClock) {
+    vexa::ManualClock clock;
+    SessionTables t(&clock);
+    std::vector<unsigned char> rec(SessionTables::kPlaybackRecordSize, 0x5a), out(rec.size());
+    EXPECT_EQ(t.add(SessionTables::kPlayback, rec.data(), "s1"), 1);
+    rec[0] = 2;
+    EXPECT_EQ(t.add(SessionTables::kPlayback, rec.data(), "s1"), 0);  // the first record stays
+    EXPECT_EQ(t.add(SessionTables::kPlayback, nullptr, "s2"), 0);
+    EXPECT_EQ(t.take(SessionTables::kPlayback, out.data(), "s1"), 1);
+    EXPECT_EQ(out[0], 0x5a);
+    EXPECT_EQ(t.take(SessionTables::kPlayback, out.data(), "s1"), 0);
+    struct Case { uint64_t ageS; int found; };
+    const Case cases[] = {{299, 1}, {301, 0}};
+    for (const Case& c : cases) {
+        const std::string key = "old-" + std::to_string(c.ageS);
+        ASSERT_EQ(t.add(SessionTables::kPlayback, rec.data(), key), 1);
+        clock.advance(c.ageS * 1000);
+        ASSERT_EQ(t.add(SessionTables::kPlayback, rec.data(), "trigger-" + key), 1);  // adding purges
+        EXPECT_EQ(t.take(SessionTables::kPlayback, out.data(), key), c.found) << c.ageS;
+    }
+    // The cap holds until the records age out.
+    for (size_t i = 0; i < SessionTables::kMaxSessions; ++i)
+        ASSERT_EQ(t.add(SessionTables::kPreview, rec.data(), "s" + std::to_string(i)), 1);
+    vtest::LogCapture log(5);
+    EXPECT_EQ(t.add(SessionTables::kPreview, rec.data(), "one-more"), 0);
+    EXPECT_TRUE(log.contains("<CVexaDeviceMgr::addPreviewSession>,addPreviewSession fail, [session = one-more]"));
+    clock.advance(301 * 1000);
+    EXPECT_EQ(t.add(SessionTables::kPreview, rec.data(), "one-more"), 1);
+    EXPECT_EQ(t.take(SessionTables::kPreview, out.data(), "s0"), 0);
+    EXPECT_EQ(t.take(SessionTables::kPreview, out.data(), "one-more"), 1);
+    EXPECT_EQ(out, rec);
 }
 
 }  // namespace

@@ -1,89 +1,78 @@
-// Pending-request contexts, the answer callback and the answer conversions of the request
-// channel, without a network.
+// Pending requests on their own (no manager, no threads of its own) on a manual clock: answers
+// meeting their contexts in either order, races, drops, time-outs; then the answer conversions
+// and the refusals of the request channel.
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 
-#include "device/Context.h"
 #include "common/JsonUtil.h"
-#include "TestSupport.h"
+#include "device/Context.h"
+#include "device/PendingRequests.h"
 #include "device/VexaDevice.h"
-#include "device/VexaDeviceMgr.h"
+#include "TestSupport.h"
 
 namespace {
 
-VEXA_CMS_ASYNC_ANSWER textAnswer(uint32_t seq, uint32_t err, const std::string* text) {
-    VEXA_CMS_ASYNC_ANSWER a{};
-    a.lUserHandle = 1;
-    a.dwAsyncHandle = seq;
-    a.dwDataType = 0;
-    a.dwErrorNo = err;
-    a.pData = text ? text->data() : nullptr;
-    a.dwDataLen = text ? static_cast<uint32_t>(text->size()) : 0;
-    return a;
-}
-
-class Contexts : public ::testing::Test {
+class Pending : public ::testing::Test {
 protected:
-    void SetUp() override {
-        vtest::enterTempDir();
-        mgr->init();
+    std::shared_ptr<CContext> ctx(uint32_t seq) { return std::make_shared<CContext>(seq, true, clock); }
+    void answer(int32_t user, uint32_t seq, const std::string* text, uint32_t err = 0) {
+        VEXA_CMS_ASYNC_ANSWER a{};
+        a.lUserHandle = user;
+        a.dwAsyncHandle = seq;
+        a.dwErrorNo = err;
+        a.pData = text ? text->data() : nullptr;
+        a.dwDataLen = text ? static_cast<uint32_t>(text->size()) : 0;
+        req.onAnswer(&a);
     }
-    void TearDown() override { mgr->uninit(); }
-    CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
+    void answer(int32_t user, uint32_t seq, const std::string& text) { answer(user, seq, &text); }
+    vexa::ManualClock clock;
+    PendingRequests req{&clock};
 };
 
-TEST_F(Contexts, AnswerBeforeTheWaitCompletesItAtOnce) {
-    auto ctx = std::make_shared<CContext>(101, true);
-    mgr->addContext(101, ctx);
-    const std::string text = "{\"status\":200}";
-    auto a = textAnswer(101, 0, &text);
-    CVexaDeviceMgr::pfnDeviceAsyncCallback(&a, mgr);
-    EXPECT_EQ(ctx->Wait(0), 0u);  // no time at all: the answer is already there
-    EXPECT_EQ(ctx->response(), text);
-    mgr->removeContext(101, ctx.get());
-}
-
-TEST_F(Contexts, AnswerBeforeRegistrationIsKeptAndMatched) {
-    const std::string text = "early";
-    auto a = textAnswer(202, 7, &text);
-    CVexaDeviceMgr::pfnDeviceAsyncCallback(&a, mgr);
-    auto ctx = std::make_shared<CContext>(202, true);
-    mgr->addContext(202, ctx);
-    EXPECT_EQ(ctx->Wait(0), 7u);
-    EXPECT_EQ(ctx->response(), "early");
-    mgr->removeContext(202, ctx.get());
-}
-
-TEST_F(Contexts, NoAnswerTimesOutWith258) {
-    auto ctx = std::make_shared<CContext>(303, true);
-    mgr->addContext(303, ctx);
+TEST_F(Pending, WaitEndsWhenTheClockPassesItsLimit) {
+    auto x = ctx(303);
+    req.add(303, x);
     vtest::LogCapture log(5);
-    EXPECT_EQ(ctx->Wait(0), 258u);
-    EXPECT_TRUE(log.contains("Wait timeout, AldonSeq:303, nMills:0"));
-    mgr->removeContext(303, ctx.get());
+    std::atomic<uint32_t> rc{0};
+    std::atomic<uint64_t> endedAt{0};
+    const uint64_t start = clock.nowMs();
+    std::thread waiter([&] {
+        rc = x->Wait(5000);
+        endedAt = clock.nowMs();
+    });
+    // Time moves only here, a second per real millisecond: the wait must end on this clock.
+    for (int i = 0; i < 10000 && endedAt.load() == 0; ++i) {
+        clock.advance(1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    waiter.join();
+    EXPECT_EQ(rc.load(), 258u);
+    EXPECT_GE(endedAt.load() - start, 5000u);
+    EXPECT_LT(endedAt.load() - start, 1000000u);  // not five real seconds (five thousand advances)
+    EXPECT_TRUE(log.contains("Wait timeout, AldonSeq:303, nMills:5000"));
+    req.remove(303, x.get());
     // A late answer finds no context, is logged, and harms nothing.
-    const std::string text = "late";
-    auto a = textAnswer(303, 0, &text);
-    CVexaDeviceMgr::pfnDeviceAsyncCallback(&a, mgr);
+    answer(1, 303, "late");
     EXPECT_TRUE(log.contains("[userID=1,AsynHandle=303]not find context."));
+    EXPECT_EQ(req.earlyAnswerCount(), 0u);
 }
 
-TEST_F(Contexts, RemovingAnOldContextLeavesTheNewerOne) {
-    auto older = std::make_shared<CContext>(404, true);
-    auto newer = std::make_shared<CContext>(404, true);
-    mgr->addContext(404, older);
+TEST_F(Pending, RemovingAnOldContextLeavesTheNewerOne) {
+    auto older = ctx(404), newer = ctx(404);
+    req.add(404, older);
     vtest::LogCapture log(5);
-    mgr->addContext(404, newer);
+    req.add(404, newer);
     EXPECT_TRUE(log.contains("The same aldon seq context!"));
-    mgr->removeContext(404, older.get());
-    EXPECT_EQ(mgr->findContext(404), newer);
-    mgr->removeContext(404, newer.get());
-    EXPECT_EQ(mgr->findContext(404), nullptr);
+    req.remove(404, older.get());
+    EXPECT_EQ(req.find(404), newer);
+    req.remove(404, newer.get());
+    EXPECT_EQ(req.find(404), nullptr);
 }
 
-TEST_F(Contexts, ListAnswers) {
+TEST_F(Pending, ListAnswers) {
     const char* texts[] = {"a", nullptr, "ccc"};
     VEXA_CMS_LIST_ENTRY entries[3];
     memset(entries, 0, sizeof entries);
@@ -91,88 +80,141 @@ TEST_F(Contexts, ListAnswers) {
         entries[i].pText = texts[i];
         entries[i].dwTextLen = texts[i] ? static_cast<uint32_t>(strlen(texts[i])) : 0;
     }
-    VEXA_CMS_LIST_ANSWER list;
-    memset(&list, 0, sizeof list);
+    VEXA_CMS_LIST_ANSWER list{};
     list.pEntries = entries;
     list.dwCount = 3;
-    struct Case {
-        uint32_t err;
-        bool withData;
-        size_t expectEntries;
-    } cases[] = {{0, true, 3}, {5, true, 0}, {0, false, 0}};
+    struct Case { uint32_t err; bool withData; bool accepts; bool entries; };
+    const Case cases[] = {{0, true, true, true}, {5, true, true, false}, {0, false, true, false}, {0, true, false, false}};
     uint32_t seq = 500;
     for (const Case& c : cases) {
-        auto ctx = std::make_shared<CContext>(++seq, true);
-        mgr->addContext(seq, ctx);
+        auto x = std::make_shared<CContext>(++seq, c.accepts, clock);
+        req.add(seq, x);
         VEXA_CMS_ASYNC_ANSWER a{};
         a.dwAsyncHandle = seq;
         a.dwDataType = 7;
         a.dwErrorNo = c.err;
         a.pData = c.withData ? &list : nullptr;
         a.dwDataLen = sizeof list;
-        CVexaDeviceMgr::pfnDeviceAsyncCallback(&a, mgr);
-        EXPECT_EQ(ctx->Wait(0), c.err);
-        auto got = ctx->responseList();
-        ASSERT_EQ(got.size(), c.expectEntries);
-        if (c.expectEntries) {
-            EXPECT_EQ(got, (std::vector<std::string>{"a", "", "ccc"}));
-        }
-        EXPECT_EQ(ctx->response(), "");  // the text is not touched by a list
-        mgr->removeContext(seq, ctx.get());
+        req.onAnswer(&a);
+        EXPECT_EQ(x->Wait(0), c.err);
+        const std::vector<std::string> all{"a", "", "ccc"};
+        EXPECT_EQ(x->responseList(), c.entries ? all : std::vector<std::string>()) << seq;
+        EXPECT_EQ(x->response(), "");  // the text is not touched by a list
+        req.remove(seq, x.get());
     }
-    // A null data pointer still wakes the sender with its error number.
-    auto ctx = std::make_shared<CContext>(600, true);
-    mgr->addContext(600, ctx);
-    auto a = textAnswer(600, 9, nullptr);
-    CVexaDeviceMgr::pfnDeviceAsyncCallback(&a, mgr);
-    EXPECT_EQ(ctx->Wait(0), 9u);
-    EXPECT_EQ(ctx->response(), "");
-    mgr->removeContext(600, ctx.get());
 }
 
-TEST_F(Contexts, EveryWaiterEndsExactlyOnceUnderConcurrentAnswers) {
-    constexpr uint32_t kN = 800;  // within the early-answer bound: every answer can overtake its context
-    std::atomic<uint32_t> done{0}, wrong{0};
-    std::vector<std::thread> waiters;
-    for (int t = 0; t < 4; ++t)
-        waiters.emplace_back([&, t] {
-            for (uint32_t i = t; i < kN; i += 4) {
-                const uint32_t seq = 10000 + i;
-                auto ctx = std::make_shared<CContext>(seq, true);
-                mgr->addContext(seq, ctx);
-                const uint32_t rc = ctx->Wait(10000);
-                if (rc != 0 || ctx->response() != std::to_string(seq)) wrong++;
-                mgr->removeContext(seq, ctx.get());
-                done++;
+// The sender registers its context just after the answer missed it: the answer must still
+// complete the wait at once.
+TEST_F(Pending, ContextRegisteredRightAfterTheMissGetsTheAnswer) {
+    auto x = ctx(9001);
+    req.setMissHook([&](uint32_t seq) {
+        if (seq == 9001) req.add(9001, x);
+    });
+    vtest::LogCapture log(2);
+    answer(11, 9001, "racing");
+    EXPECT_EQ(x->Wait(0), 0u);
+    EXPECT_EQ(x->response(), "racing");
+    EXPECT_FALSE(log.contains("not find context."));
+    req.remove(9001, x.get());
+    EXPECT_EQ(req.earlyAnswerCount(), 0u);
+}
+
+TEST_F(Pending, ManyThreadsRacingLoseNoAnswer) {
+    constexpr uint32_t kPairs = 8, kPerPair = 2500;  // 20,000 requests
+    vtest::LogCapture log(5);
+    std::atomic<uint32_t> wrong{0};
+    std::atomic<bool> failed{false};  // a lost answer ends the run instead of waiting out every request
+    std::vector<std::thread> threads;
+    std::vector<std::atomic<uint32_t>> registered(kPairs);
+    vexa::Clock& real = vexa::steadyClock();  // a lost answer must end its wait by itself
+    for (uint32_t p = 0; p < kPairs; ++p) {
+        registered[p] = 0;
+        const uint32_t base = 100000 + p * kPerPair;
+        threads.emplace_back([&, p, base] {
+            for (uint32_t i = 0; i < kPerPair && !failed; ++i) {
+                auto x = std::make_shared<CContext>(base + i, true, real);
+                req.add(base + i, x);
+                registered[p] = i + 1;
+                if (x->Wait(10000) != 0 || x->response() != std::to_string(base + i)) wrong++, failed = true;
+                req.remove(base + i, x.get());
             }
         });
-    std::thread answerer([&] {
-        // Answers in reverse order, some before their context exists.
-        for (uint32_t i = kN; i-- > 0;) {
-            const std::string text = std::to_string(10000 + i);
-            auto a = textAnswer(10000 + i, 0, &text);
-            CVexaDeviceMgr::pfnDeviceAsyncCallback(&a, mgr);
-        }
-    });
-    answerer.join();
-    for (auto& w : waiters) w.join();
-    EXPECT_EQ(done.load(), kN);
+        threads.emplace_back([&, p, base] {
+            for (uint32_t i = 0; i < kPerPair && !failed; ++i) {
+                // Answers run ahead of registration, but never beyond the early-answer bound.
+                while (i > registered[p].load() + 64 && !failed) std::this_thread::yield();
+                answer(static_cast<int32_t>(p), base + i, std::to_string(base + i));
+            }
+        });
+    }
+    for (auto& t : threads) t.join();
     EXPECT_EQ(wrong.load(), 0u);
-    EXPECT_EQ(mgr->contextCount(), 0u);
+    EXPECT_EQ(req.count(), 0u);
+    EXPECT_EQ(req.earlyAnswerCount(), 0u);
+    EXPECT_EQ(log.count("not find context."), 0u);
 }
 
-TEST_F(Contexts, ShutdownReleasesEveryWaiter) {
-    auto ctx = std::make_shared<CContext>(700, true);
-    mgr->addContext(700, ctx);
-    std::thread w([&] { EXPECT_EQ(ctx->Wait(60000), 0x20000009u); });
-    mgr->closeContexts();
+// Answers nobody will take are logged once each; answers kept for a sender are not.
+TEST_F(Pending, OnlyReallyDroppedAnswersAreLogged) {
+    auto line = [](int32_t user, uint32_t seq) {
+        return "[userID=" + std::to_string(user) + ",AsynHandle=" + std::to_string(seq) + "]not find context.";
+    };
+    vtest::LogCapture log(5);
+    // Late: its context was already removed.
+    auto done = ctx(7001);
+    req.add(7001, done);
+    req.remove(7001, done.get());
+    answer(21, 7001, "late");
+    EXPECT_TRUE(log.contains(line(21, 7001)));
+    // Early and claimed: no line; a duplicate of a kept answer is dropped, the first one counts.
+    answer(22, 7002, "early");
+    EXPECT_FALSE(log.contains("AsynHandle=7002]"));
+    answer(23, 7002, "again");
+    EXPECT_TRUE(log.contains(line(23, 7002)));
+    auto x = ctx(7002);
+    req.add(7002, x);
+    EXPECT_EQ(x->Wait(0), 0u);
+    EXPECT_EQ(x->response(), "early");
+    req.remove(7002, x.get());
+    // An answer without data still wakes its sender with the error number.
+    answer(26, 7005, nullptr, 9);
+    auto empty = ctx(7005);
+    req.add(7005, empty);
+    EXPECT_EQ(empty->Wait(0), 9u);
+    EXPECT_EQ(empty->response(), "");
+    req.remove(7005, empty.get());
+    // Unclaimed past its time to live: dropped when next looked at.
+    answer(24, 7003, "stale");
+    clock.advance(PendingRequests::kEarlyAnswerTtlMs + 1);
+    auto other = ctx(7004);
+    req.add(7004, other);
+    EXPECT_TRUE(log.contains(line(24, 7003)));
+    req.remove(7004, other.get());
+    // Over the bound: the oldest is evicted.
+    for (uint32_t i = 0; i <= PendingRequests::kMaxEarlyAnswers; ++i) {
+        answer(25, 8000 + i, "x");
+        clock.advance(1);
+    }
+    EXPECT_EQ(log.count(line(25, 8000)), 1u);
+    EXPECT_EQ(log.count("[userID=25,"), 1u);
+    EXPECT_EQ(req.earlyAnswerCount(), PendingRequests::kMaxEarlyAnswers);
+}
+
+TEST_F(Pending, CloseReleasesEveryWaiterUntilOpenedAgain) {
+    auto x = ctx(700);
+    req.add(700, x);
+    std::thread w([&] { EXPECT_EQ(x->Wait(60000), 0x20000009u); });
+    req.close();
     w.join();
-    // Until the next init, new requests end at once too.
-    auto late = std::make_shared<CContext>(701, true);
-    mgr->addContext(701, late);
-    EXPECT_EQ(late->Wait(60000), 0x20000009u);
-    mgr->removeContext(700, ctx.get());
-    mgr->removeContext(701, late.get());
+    auto late = ctx(701);
+    req.add(701, late);
+    EXPECT_EQ(late->Wait(60000), 0x20000009u);  // closed: ends at once
+    req.open();
+    auto fresh = ctx(702);
+    req.add(702, fresh);
+    answer(1, 702, "ok");
+    EXPECT_EQ(fresh->Wait(0), 0u);
 }
 
 TEST(AnswerConversion, ModelAnswers) {
@@ -195,30 +237,22 @@ TEST(AnswerConversion, ModelAnswers) {
         {"{\"status\":\"200\",\"data\":1}", 0x4000000a, nullptr},
         {"{\"status\":1.5,\"data\":1}", 0x4000000a, nullptr},
         {"{\"status\":200.0,\"data\":1}", 0x4000000a, nullptr},
-        {"{\"status\":true,\"data\":1}", 0x4000000a, nullptr},
-        {"{\"status\":null}", 0x4000000a, nullptr},
         {"{\"status\":4294967496}", 0x4000000a, nullptr},
         {"{\"status\":400,\"code\":\"0x01400\"}", 0x4000a2fa, nullptr},  // a prefix matches the first row
-        {"{\"status\":400,\"code\":\"\"}", 0x4000a2fa, nullptr},
         {"{\"status\":400,\"code\":\"0X0140002C\"}", 0x4000a36f, nullptr},
         {"{\"status\":400,\"code\":\"nope\"}", 0x4000111d, nullptr},
         {"{\"status\":400,\"code\":7}", 0x60000001, nullptr},
         {"not json", 0x4000000a, nullptr},
-        {"", 0x4000000a, nullptr},
     };
     for (const Case& c : cases) {
         std::string rsp = c.answer;
         EXPECT_EQ(CVexaDevice::covertVexaRsp(rsp), c.result) << c.answer;
         EXPECT_EQ(rsp, c.response ? c.response : c.answer) << c.answer;
     }
-    struct Sized {
-        size_t size;
-        uint32_t result;
-    } sized[] = {{CVexaDevice::kMaxBody, 0}, {CVexaDevice::kMaxBody + 1, 0x4000000a}};
-    for (const Sized& c : sized) {
-        const std::string head = "{\"status\":200,\"data\":\"";
-        std::string rsp = head + std::string(c.size - head.size() - 2, 'v') + "\"}";
-        EXPECT_EQ(CVexaDevice::covertVexaRsp(rsp), c.result) << c.size;
+    const std::string head = "{\"status\":200,\"data\":\"";
+    for (size_t size : {CVexaDevice::kMaxBody, CVexaDevice::kMaxBody + 1}) {
+        std::string rsp = head + std::string(size - head.size() - 2, 'v') + "\"}";
+        EXPECT_EQ(CVexaDevice::covertVexaRsp(rsp), size > CVexaDevice::kMaxBody ? 0x4000000au : 0u) << size;
     }
 }
 
@@ -270,11 +304,10 @@ TEST(RequestChannel, RefusedWithoutASession) {
     auto big = std::make_shared<CVexaDevice>();
     ModelCommand huge;
     huge.kind = 3;
-    huge.body = std::string(CVexaDevice::kMaxBody, 'x');
-    EXPECT_EQ(big->devConfigSync(rsp, 5, huge, "global"), 0x6000003fu);
-    huge.kind = 3;
-    huge.body = std::string(CVexaDevice::kMaxBody - 13, 'x');  // exactly 102400 after wrapping
-    EXPECT_EQ(big->devConfigSync(rsp, 5, huge, "global"), 0x6000003fu);
+    for (size_t len : {CVexaDevice::kMaxBody, CVexaDevice::kMaxBody - 13}) {  // the second is 102400 after wrapping
+        huge.body = std::string(len, 'x');
+        EXPECT_EQ(big->devConfigSync(rsp, 5, huge, "global"), 0x6000003fu) << len;
+    }
 }
 
 }  // namespace

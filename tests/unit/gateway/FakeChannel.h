@@ -10,18 +10,12 @@
 #include "gateway/DeviceChannel.h"
 
 struct FakeChannel : DeviceChannel {
-    struct Answer {
-        uint32_t rc;
-        std::string text;
-    };
-    struct Ovix {
-        std::string url, body;
-        uint8_t method;
-    };
+    struct Answer { uint32_t rc; std::string text; };
+    struct Ovix { std::string url, body; uint8_t method; };
     std::vector<ModelCommand> sent;
     std::vector<Ovix> ovixCalls;
     std::vector<std::string> pictureResets;
-    std::deque<Answer> answers;  // model and pass-through answers in order; empty: {0, "{}"}
+    std::deque<Answer> answers;  // model and pass-through answers in order; then the fallback
     Answer fallback{0, "{}"};
     bool throwOnCall = false;
 
@@ -45,11 +39,8 @@ struct FakeChannel : DeviceChannel {
 private:
     uint32_t next(std::string& response) {
         if (throwOnCall) throw std::runtime_error("channel broke");
-        Answer a = fallback;
-        if (!answers.empty()) {
-            a = answers.front();
-            answers.pop_front();
-        }
+        const Answer a = answers.empty() ? fallback : answers.front();
+        if (!answers.empty()) answers.pop_front();
         response = a.text;  // a failing channel may leave text behind, as the real one can
         return a.rc;
     }

@@ -21,11 +21,26 @@ std::string portStatus() {
     return s;
 }
 
-std::string zoneTable(const std::string& proto, const std::string& ip, const std::string& nats = "[]") {
+uint32_t statusPort(const char* name) {
+    Json::Value v;
+    EXPECT_TRUE(vexa::parseJson(portStatus(), v));
+    for (const Json::Value& e : v["portList"])
+        if (e["portName"].asString() == name) return e["Single"]["portNo"].asUInt();
+    return 0;
+}
+
+std::string zoneTable(const std::string& proto = "VEXA", const std::string& ip = "127.0.0.1",
+                      const std::string& nats = "[]") {
     return "{\"accessNetInfos\":[{\"protocolType\":\"" + proto + "\",\"accessIp\":\"" + ip +
            "\",\"id\":7}],\"natIps\":" + nats + "}";
 }
 
+// One NAT entry; `localPort` is written as given (quote it for the text form).
+std::string nat(const char* localIp, const std::string& localPort, const char* natIp, const char* natPort) {
+    return std::string("{\"localIp\":\"") + localIp + "\",\"localPort\":" + localPort + ",\"natIp\":\"" + natIp +
+           "\",\"natPort\":\"" + natPort + "\"}";
+}
+std::string quoted(uint16_t port) { return "\"" + std::to_string(port) + "\""; }
 
 class ConfigCommands : public ::testing::Test {
 protected:
@@ -43,20 +58,11 @@ protected:
                                 std::to_string(storage) + ";aldonV5AlarmPort=" + std::to_string(alarm) + ";";
         ASSERT_EQ(Plugin_SetConfig("InitListenPort", msg.c_str()), 0u);
     }
+    static uint32_t table(const std::string& msg) { return Plugin_SetConfig("NetZoneTableNotify", msg.c_str()); }
     uint16_t reg = 0, alarm = 0, storage = 0;
 };
 
-std::string startTable() { return zoneTable("VEXA", "127.0.0.1"); }
-
-uint32_t statusPort(const std::string& doc, const char* name) {
-    Json::Value v;
-    EXPECT_TRUE(vexa::parseJson(doc, v));
-    for (const Json::Value& e : v["portList"])
-        if (e["portName"].asString() == name) return e["Single"]["portNo"].asUInt();
-    return 0;
-}
-
-TEST_F(ConfigCommands, HeadsAndArguments) {
+TEST_F(ConfigCommands, HeadsArgumentsPortStatusBeforeStartAndListenPorts) {
     vtest::LogCapture log(2);
     EXPECT_EQ(Plugin_SetConfig(nullptr, "1"), 0xFFFFFFFFu);
     EXPECT_EQ(Plugin_SetConfig("SetVexaSdkLog", nullptr), 0xFFFFFFFFu);
@@ -66,112 +72,49 @@ TEST_F(ConfigCommands, HeadsAndArguments) {
     EXPECT_EQ(Plugin_SetConfig("SetVexaSdkLog", "3"), 0u);
     EXPECT_TRUE(log.contains("SetVexaSdkLogProcess start [LogLevel = 3]"));
     EXPECT_EQ(Plugin_GetPortStatus(nullptr), 0xFFFFFFFFu);
-}
-
-TEST_F(ConfigCommands, PortStatusBeforeStart) {
     Json::Value doc;
     ASSERT_TRUE(vexa::parseJson(portStatus(), doc));
     EXPECT_EQ(vexa::writeJson(doc),
               "{\"portList\":[{\"Single\":{\"portNo\":0},\"portName\":\"FERRO_Alarm_Port\",\"portValueType\":\"single\","
               "\"status\":\"Invalid\"},{\"Single\":{\"portNo\":0},\"portName\":\"Registration_Port\",\"portValueType\":"
               "\"single\",\"status\":\"Invalid\"}]}");
-}
-
-TEST_F(ConfigCommands, InitListenPortSetsValidPortsAndIgnoresTheRest) {
+    // Listen ports: the valid ones are taken, the rest ignored.
     CConfigCenter* cfg = CConfigCenter::instance();
-    vtest::LogCapture log(4);
     EXPECT_EQ(Plugin_SetConfig("InitListenPort", "aldonV5RegPort=7660;;pssUploadPort=6011;junk;other=1;"), 0u);
     EXPECT_EQ(cfg->innerRegPort(), 7660u);
     EXPECT_EQ(cfg->innerStoragePort(), 6011u);
-    struct {
-        const char* value;
-    } bad[] = {{"0"}, {"65536"}, {"-1"}, {"12a"}, {""}, {"99999999999"}};
-    for (const auto& b : bad) {
-        const std::string msg = std::string("aldonV5AlarmPort=") + b.value + ";";
-        EXPECT_EQ(Plugin_SetConfig("InitListenPort", msg.c_str()), 0u);
-        EXPECT_EQ(cfg->innerAlarmPort(), 0u) << b.value;
+    for (const char* bad : {"0", "65536", "-1", "12a", "", "99999999999"}) {
+        EXPECT_EQ(Plugin_SetConfig("InitListenPort", (std::string("aldonV5AlarmPort=") + bad + ";").c_str()), 0u);
+        EXPECT_EQ(cfg->innerAlarmPort(), 0u) << bad;
     }
     EXPECT_TRUE(log.contains("port out of range"));
 }
 
-TEST_F(ConfigCommands, NetZoneTableStartsBothListeners) {
+TEST_F(ConfigCommands, BadTablesAndABusyPortStartNothing) {
     listenPorts();
-    ASSERT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable("VEXA", "127.0.0.1").c_str()), 0u);
-    const std::string st = portStatus();
-    EXPECT_EQ(st.find("Invalid"), std::string::npos) << st;
-    EXPECT_NE(st.find("\"portNo\":" + std::to_string(reg)), std::string::npos);
-    EXPECT_NE(st.find("\"portNo\":" + std::to_string(alarm)), std::string::npos);
-    EXPECT_TRUE(vtest::canConnect(reg));
-    EXPECT_TRUE(vtest::canConnect(alarm));
-    EXPECT_EQ(CConfigCenter::instance()->accessNetId(), 7u);
-    // A repeated table changes nothing.
-    vtest::LogCapture log(3);
-    EXPECT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable("VEXA", "127.0.0.2").c_str()), 0u);
-    EXPECT_TRUE(log.contains("repeat init"));
-    EXPECT_TRUE(vtest::canConnect(reg));
-}
-
-TEST_F(ConfigCommands, BadTablesStartNothing) {
-    listenPorts();
-    struct Case {
-        const char* name;
-        std::string msg;
-    } cases[] = {
-        {"not json", "{accessNetInfos:"},
-        {"array root", "[1,2]"},
-        {"empty", ""},
-        {"other protocol only", zoneTable("OTHER", "127.0.0.1")},
-        {"access ip of wrong type", "{\"accessNetInfos\":[{\"protocolType\":\"VEXA\",\"accessIp\":5,\"id\":1}]}"},
-        {"infos not an array", "{\"accessNetInfos\":{\"protocolType\":\"VEXA\"}}"},
-        {"deep nesting", std::string(10000, '[') + std::string(10000, ']')},
+    const std::string cases[] = {
+        "{accessNetInfos:",  // not JSON
+        "[1,2]",
+        "",
+        zoneTable("OTHER"),  // no entry of this protocol
+        "{\"accessNetInfos\":[{\"protocolType\":\"VEXA\",\"accessIp\":5,\"id\":1}]}",
+        "{\"accessNetInfos\":{\"protocolType\":\"VEXA\"}}",
+        std::string(10000, '[') + std::string(10000, ']'),
     };
-    for (const Case& c : cases) {
+    for (const std::string& c : cases) {
         vtest::LogCapture log(5);
-        EXPECT_EQ(Plugin_SetConfig("NetZoneTableNotify", c.msg.c_str()), 0xFFFFFFFFu) << c.name;
-        EXPECT_FALSE(CVexaDeviceMgr::instance()->sdkStarted()) << c.name;
+        EXPECT_EQ(table(c), 0xFFFFFFFFu) << c.substr(0, 80);
+        EXPECT_FALSE(CVexaDeviceMgr::instance()->sdkStarted()) << c.substr(0, 80);
         EXPECT_TRUE(log.contains("parse m_jsonParams fail") || log.contains("strNetInfoIp is NULL,sdk not run!!!"))
-            << c.name;
+            << c.substr(0, 80);
     }
     EXPECT_NE(portStatus().find("Invalid"), std::string::npos);
     EXPECT_FALSE(vtest::canConnect(reg));
-}
-
-TEST_F(ConfigCommands, NatEntriesSetOuterAddressAndPorts) {
-    listenPorts();
-    CConfigCenter* cfg = CConfigCenter::instance();
-    const std::string nats = "[{\"localIp\":\"127.0.0.1\",\"localPort\":\"" + std::to_string(reg) +
-                             "\",\"natIp\":\"203.0.113.5\",\"natPort\":\"17660\"},"
-                             "{\"localIp\":\"127.0.0.1\",\"localPort\":\"" + std::to_string(alarm) +
-                             "\",\"natIp\":\"203.0.113.5\",\"natPort\":\"17332\"},"
-                             "{\"localIp\":\"10.9.9.9\",\"localPort\":\"" + std::to_string(storage) +
-                             "\",\"natIp\":\"198.51.100.1\",\"natPort\":\"1\"},"
-                             "{\"localIp\":\"127.0.0.1\",\"localPort\":" + std::to_string(storage) +
-                             ",\"natIp\":\"198.51.100.2\",\"natPort\":\"2\"},"
-                             "{\"localIp\":\"127.0.0.1\",\"localPort\":\"" + std::to_string(storage) +
-                             "\",\"natIp\":\"198.51.100.3\",\"natPort\":\"70000\"}]";
-    ASSERT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable("VEXA", "127.0.0.1", nats).c_str()), 0u);
-    EXPECT_EQ(cfg->outerAddress(), "203.0.113.5");
-    EXPECT_EQ(cfg->outerRegPort(), 17660u);
-    EXPECT_EQ(cfg->outerAlarmPort(), 17332u);
-    EXPECT_EQ(cfg->outerStoragePort(), 0u);  // other local address, string port missing, port out of range
-    // After a restart, a table without NAT entries leaves no outer value of the earlier one.
-    ASSERT_EQ(GWPLUGIN_GetPluginInterface()->Plugin_Fini(), 0u);
-    ASSERT_EQ(GWPLUGIN_GetPluginInterface()->Plugin_Init(), 0u);
-    ASSERT_EQ(Plugin_SetConfig("NetZoneTableNotify", startTable().c_str()), 0u);
-    EXPECT_EQ(cfg->outerAddress() + std::to_string(cfg->outerRegPort()) + std::to_string(cfg->outerAlarmPort()), "00");
-}
-
-TEST_F(ConfigCommands, FailedStartLeavesLibrariesStopped) {
-    // Occupy the registration port so the command side cannot listen.
+    // A busy registration port: the command side cannot listen.
     const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(reg);
-    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    ASSERT_EQ(listen(s, 1), 0);
-    listenPorts();
-    EXPECT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable("VEXA", "127.0.0.1").c_str()), 0xFFFFFFFFu);
+    sockaddr_in a{AF_INET, htons(reg), {htonl(INADDR_LOOPBACK)}, {}};
+    ASSERT_TRUE(bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && listen(s, 1) == 0);
+    EXPECT_EQ(table(zoneTable()), 0xFFFFFFFFu);
     CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
     EXPECT_FALSE(mgr->sdkStarted());
     EXPECT_EQ(mgr->cmsListenHandle(), -1);
@@ -179,7 +122,7 @@ TEST_F(ConfigCommands, FailedStartLeavesLibrariesStopped) {
     EXPECT_FALSE(vtest::canConnect(alarm));  // the alarm side that had started is stopped again
     close(s);
     // A later table succeeds once the port is free.
-    EXPECT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable("VEXA", "127.0.0.1").c_str()), 0u);
+    EXPECT_EQ(table(zoneTable()), 0u);
     EXPECT_TRUE(vtest::canConnect(reg));
 }
 
@@ -191,7 +134,7 @@ TEST_F(ConfigCommands, AlarmPortToldIsThePortListenedOn) {
         vtest::writeFile("local_config.xml", "<c><AlarmPort>" + std::to_string(configured) + "</AlarmPort></c>");
         EXPECT_EQ(GWPLUGIN_GetPluginInterface()->Plugin_Init(), 0u);
         EXPECT_EQ(Plugin_SetConfig("InitListenPort", ("aldonV5RegPort=" + std::to_string(reg)).c_str()), 0u);
-        return Plugin_SetConfig("NetZoneTableNotify", startTable().c_str());
+        return table(zoneTable());
     };
     EXPECT_EQ(start(70000), 0xFFFFFFFFu);  // never a port cut to 16 bits
     for (const uint16_t configured : {alarm, uint16_t(0)}) {
@@ -204,19 +147,32 @@ TEST_F(ConfigCommands, AlarmPortToldIsThePortListenedOn) {
         }
         EXPECT_TRUE(listened != 0 && vtest::canConnect(static_cast<uint16_t>(listened)));
         EXPECT_EQ(log.contains("alarm port picked by the system: " + std::to_string(listened)), configured == 0);
-        EXPECT_EQ(statusPort(portStatus(), "FERRO_Alarm_Port"), listened);
+        EXPECT_EQ(statusPort("FERRO_Alarm_Port"), listened);
         ServerInfo svr;
         CVexaDeviceMgr::instance()->findDeviceSvrInfo("S1", "127.0.0.1", svr);
         EXPECT_EQ(svr.alarmPort, static_cast<int32_t>(listened));
     }
 }
 
-TEST_F(ConfigCommands, CommandsWhileRunningChangeNothing) {
+// The first table starts both listeners with its NAT entries; later tables and listen ports
+// change nothing until a restart.
+TEST_F(ConfigCommands, TableStartsListenersOnceWithItsNatEntries) {
     listenPorts();
-    const std::string nat = "[{\"localIp\":\"127.0.0.1\",\"localPort\":\"" + std::to_string(reg) +
-                            "\",\"natIp\":\"203.0.113.5\",\"natPort\":\"17660\"}]";
-    ASSERT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable("VEXA", "127.0.0.1", nat).c_str()), 0u);
     CConfigCenter* cfg = CConfigCenter::instance();
+    const std::string nats = "[" + nat("127.0.0.1", quoted(reg), "203.0.113.5", "17660") + "," +
+                             nat("127.0.0.1", quoted(alarm), "203.0.113.5", "17332") + "," +
+                             nat("10.9.9.9", quoted(storage), "198.51.100.1", "1") + "," +
+                             nat("127.0.0.1", std::to_string(storage), "198.51.100.2", "2") + "," +
+                             nat("127.0.0.1", quoted(storage), "198.51.100.3", "70000") + "]";
+    ASSERT_EQ(table(zoneTable("VEXA", "127.0.0.1", nats)), 0u);
+    EXPECT_EQ(cfg->outerAddress(), "203.0.113.5");
+    EXPECT_EQ(cfg->outerRegPort(), 17660u);
+    EXPECT_EQ(cfg->outerAlarmPort(), 17332u);
+    EXPECT_EQ(cfg->outerStoragePort(), 0u);  // other local address, string port missing, port out of range
+    EXPECT_EQ(portStatus().find("Invalid"), std::string::npos) << portStatus();
+    EXPECT_EQ(statusPort("Registration_Port"), reg);
+    EXPECT_EQ(statusPort("FERRO_Alarm_Port"), alarm);
+    EXPECT_EQ(cfg->accessNetId(), 7u);
     const auto snapshot = [&] {
         return cfg->innerAddress() + "|" + cfg->outerAddress() + "|" + std::to_string(cfg->accessNetId()) + "|" +
                std::to_string(cfg->innerRegPort()) + "|" + std::to_string(cfg->innerAlarmPort()) + "|" +
@@ -225,12 +181,10 @@ TEST_F(ConfigCommands, CommandsWhileRunningChangeNothing) {
                portStatus();
     };
     const std::string before = snapshot();
-    const std::string otherNat = "[{\"localIp\":\"127.0.0.2\",\"localPort\":\"" + std::to_string(alarm) +
-                                 "\",\"natIp\":\"198.51.100.9\",\"natPort\":\"9\"}]";
     const struct { const char* head; std::string msg; } cases[] = {
-        {"NetZoneTableNotify", zoneTable("VEXA", "127.0.0.2", otherNat)},
-        {"NetZoneTableNotify", zoneTable("VEXA", "127.0.0.1")},  // same address, no NAT entry
-        {"NetZoneTableNotify", zoneTable("OTHER", "127.0.0.1")},
+        {"NetZoneTableNotify", zoneTable("VEXA", "127.0.0.2", "[" + nat("127.0.0.2", quoted(alarm), "198.51.100.9", "9") + "]")},
+        {"NetZoneTableNotify", zoneTable()},  // same address, no NAT entry
+        {"NetZoneTableNotify", zoneTable("OTHER")},
         {"NetZoneTableNotify", "{}"},
         {"InitListenPort", "aldonV5RegPort=1;aldonV5AlarmPort=2;pssUploadPort=3"},
     };
@@ -243,6 +197,11 @@ TEST_F(ConfigCommands, CommandsWhileRunningChangeNothing) {
     EXPECT_EQ(log.count("repeat init"), 4u);
     EXPECT_TRUE(log.contains("listen ports ignored"));
     EXPECT_TRUE(vtest::canConnect(reg) && vtest::canConnect(alarm));
+    // After a restart, a table without NAT entries leaves no outer value of the earlier one.
+    ASSERT_EQ(GWPLUGIN_GetPluginInterface()->Plugin_Fini(), 0u);
+    ASSERT_EQ(GWPLUGIN_GetPluginInterface()->Plugin_Init(), 0u);
+    ASSERT_EQ(table(zoneTable()), 0u);
+    EXPECT_EQ(cfg->outerAddress() + std::to_string(cfg->outerRegPort()) + std::to_string(cfg->outerAlarmPort()), "00");
 }
 
 TEST(ConfigLifecycle, ListenerCommandsRefusedOutsideInitAndFini) {
@@ -250,16 +209,15 @@ TEST(ConfigLifecycle, ListenerCommandsRefusedOutsideInitAndFini) {
     const GWPluginInterface* t = GWPLUGIN_GetPluginInterface();
     const uint16_t reg = gwhost::freeLoopbackPort(), alarm = gwhost::freeLoopbackPort();
     const std::string ports = "aldonV5RegPort=" + std::to_string(reg) + ";aldonV5AlarmPort=" + std::to_string(alarm);
-    // One full cycle with listening libraries first, so the baseline holds every lazily started
-    // runtime thread.
+    // One full cycle first, so the baseline holds every lazily started runtime thread.
     ASSERT_EQ(t->Plugin_Init(), 0u);
     ASSERT_EQ(Plugin_SetConfig("InitListenPort", ports.c_str()), 0u);
-    ASSERT_EQ(Plugin_SetConfig("NetZoneTableNotify", startTable().c_str()), 0u);
+    ASSERT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable().c_str()), 0u);
     ASSERT_EQ(t->Plugin_Fini(), 0u);
     const int threads = vtest::threadCount(), fds = vtest::openFdCount();
     vtest::LogCapture log(4);
     EXPECT_EQ(Plugin_SetConfig("InitListenPort", ports.c_str()), 0u);  // only stores values
-    EXPECT_EQ(Plugin_SetConfig("NetZoneTableNotify", startTable().c_str()), 0xFFFFFFFFu);
+    EXPECT_EQ(Plugin_SetConfig("NetZoneTableNotify", zoneTable().c_str()), 0xFFFFFFFFu);
     EXPECT_EQ(Plugin_SetConfig("SetVexaSdkLog", "3"), 0xFFFFFFFFu);
     EXPECT_EQ(log.count("refused, plug-in not initialised"), 2u);
     EXPECT_FALSE(vtest::canConnect(reg) || vtest::canConnect(alarm));

@@ -1,5 +1,10 @@
 #include "devsim/Equipment.h"
 
+#include "WireNames.h"
+#include "devsim/AlarmTexts.h"
+
+#include <tinyxml.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -11,6 +16,9 @@
 namespace devsim {
 
 namespace {
+
+namespace wtype = vexawire::type;
+namespace wmember = vexawire::member;
 
 constexpr const char* kSchema = "http://www.vexadev.local/ver20/XMLSchema";
 constexpr const char* kXmlDecl = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
@@ -71,146 +79,65 @@ Json::Value badParameters() { return errDoc(400, "", "badParameters"); }
 
 // ----- ovix answers
 
-std::string xmlEscape(const std::string& s) {
-    std::string o;
-    o.reserve(s.size());
-    for (char c : s) {
-        switch (c) {
-            case '&':
-                o += "&amp;";
-                break;
-            case '<':
-                o += "&lt;";
-                break;
-            case '>':
-                o += "&gt;";
-                break;
-            case '"':
-                o += "&quot;";
-                break;
-            default:
-                o += c;
+constexpr size_t kMaxXmlBody = 1024 * 1024;
+constexpr int kMaxXmlDepth = 64;
+
+// TinyXML has no depth limit, stops at a NUL and steps past the end of a text cut inside a
+// multi-byte sequence: such bodies are refused before it sees them.
+bool xmlSafe(const std::string& s) {
+    if (s.size() > kMaxXmlBody || s.find('\0') != std::string::npos) return false;
+    for (size_t back = 1; back <= 3 && back <= s.size(); ++back) {
+        const unsigned char c = static_cast<unsigned char>(s[s.size() - back]);
+        const size_t seqLen = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+        if (seqLen > back) return false;
+    }
+    int depth = 0;
+    for (size_t i = s.find('<'); i != std::string::npos && i + 1 < s.size(); i = s.find('<', i + 1)) {
+        const char next = s[i + 1];
+        if (next == '/') {
+            depth -= depth > 0 ? 1 : 0;
+        } else if (next != '?' && next != '!') {
+            const size_t gt = s.find('>', i);
+            if (gt == std::string::npos) break;
+            if (s[gt - 1] != '/' && ++depth > kMaxXmlDepth) return false;
+            i = gt;
         }
     }
-    return o;
-}
-
-std::string xmlUnescape(const std::string& s) {
-    static const struct {
-        const char* ent;
-        char c;
-    } kEnts[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
-    std::string o;
-    for (size_t i = 0; i < s.size();) {
-        bool done = false;
-        if (s[i] == '&')
-            for (const auto& e : kEnts)
-                if (s.compare(i, std::strlen(e.ent), e.ent) == 0) {
-                    o += e.c;
-                    i += std::strlen(e.ent);
-                    done = true;
-                    break;
-                }
-        if (!done) o += s[i++];
-    }
-    return o;
-}
-
-bool isNameChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.' || c == ':';
-}
-
-// Tag balance, one root, nothing but blanks outside it. Enough to tell a document from junk.
-bool xmlWellFormed(const std::string& s, std::string* rootOut = nullptr) {
-    std::vector<std::string> stack;
-    std::string root;
-    size_t i = 0;
-    bool rootClosed = false;
-    while (i < s.size()) {
-        if (s[i] != '<') {
-            if (stack.empty() && !std::isspace(static_cast<unsigned char>(s[i]))) return false;
-            ++i;
-            continue;
-        }
-        if (s.compare(i, 4, "<!--") == 0) {
-            const size_t e = s.find("-->", i + 4);
-            if (e == std::string::npos) return false;
-            i = e + 3;
-            continue;
-        }
-        if (s.compare(i, 2, "<?") == 0) {
-            const size_t e = s.find("?>", i + 2);
-            if (e == std::string::npos) return false;
-            i = e + 2;
-            continue;
-        }
-        if (s.compare(i, 9, "<![CDATA[") == 0) {
-            const size_t e = s.find("]]>", i + 9);
-            if (e == std::string::npos || stack.empty()) return false;
-            i = e + 3;
-            continue;
-        }
-        const bool closing = i + 1 < s.size() && s[i + 1] == '/';
-        size_t j = i + (closing ? 2 : 1);
-        const size_t nameStart = j;
-        while (j < s.size() && isNameChar(s[j])) ++j;
-        if (j == nameStart) return false;
-        const std::string name = s.substr(nameStart, j - nameStart);
-        char quote = 0;
-        while (j < s.size() && (quote || s[j] != '>')) {
-            if (quote && s[j] == quote)
-                quote = 0;
-            else if (!quote && (s[j] == '"' || s[j] == '\''))
-                quote = s[j];
-            else if (!quote && s[j] == '<')
-                return false;
-            ++j;
-        }
-        if (j >= s.size()) return false;
-        const bool selfClosing = !closing && s[j - 1] == '/';
-        if (closing) {
-            if (stack.empty() || stack.back() != name) return false;
-            stack.pop_back();
-            if (stack.empty()) rootClosed = true;
-        } else {
-            if (stack.empty()) {
-                if (rootClosed) return false;
-                root = name;
-            }
-            if (selfClosing) {
-                if (stack.empty()) rootClosed = true;
-            } else {
-                stack.push_back(name);
-            }
-        }
-        i = j + 1;
-    }
-    if (!rootClosed || !stack.empty()) return false;
-    if (rootOut) *rootOut = root;
     return true;
 }
 
-// Text of the first element `name` (entities resolved); false when there is none.
-bool xmlText(const std::string& s, const std::string& name, std::string& out) {
-    size_t from = 0;
-    for (;;) {
-        const size_t p = s.find("<" + name, from);
-        if (p == std::string::npos) return false;
-        size_t q = p + 1 + name.size();
-        if (q < s.size() && (s[q] == '>' || s[q] == '/' || std::isspace(static_cast<unsigned char>(s[q])))) {
-            const size_t gt = s.find('>', q);
-            if (gt == std::string::npos) return false;
-            if (s[gt - 1] == '/') {
-                out.clear();
-                return true;
-            }
-            const size_t end = s.find("</" + name + ">", gt + 1);
-            if (end == std::string::npos) return false;
-            out = xmlUnescape(s.substr(gt + 1, end - gt - 1));
-            return true;
-        }
-        from = q;
+// A request body as a document with one root element (named `root` unless null) and nothing
+// but blanks, the declaration, processing instructions and comments beside it.
+bool readXml(const std::string& body, const char* root, TiXmlDocument& doc) {
+    if (!xmlSafe(body)) return false;
+    const char* rest = doc.Parse(body.c_str(), nullptr, TIXML_ENCODING_UTF8);
+    if (doc.Error() || !doc.RootElement() || (rest && rest[strspn(rest, " \t\r\n")])) return false;
+    int elements = 0;
+    for (const TiXmlNode* n = doc.FirstChild(); n; n = n->NextSibling()) {
+        const int t = n->Type();
+        if (t == TiXmlNode::TINYXML_ELEMENT)
+            ++elements;
+        else if (t != TiXmlNode::TINYXML_COMMENT && t != TiXmlNode::TINYXML_DECLARATION &&
+                 !(t == TiXmlNode::TINYXML_UNKNOWN && n->ValueStr().compare(0, 1, "?") == 0))
+            return false;
     }
+    return elements == 1 && (!root || doc.RootElement()->ValueStr() == root);
+}
+
+const TiXmlElement* findElement(const TiXmlNode* parent, const char* name) {
+    for (const TiXmlElement* e = parent->FirstChildElement(); e; e = e->NextSiblingElement()) {
+        if (e->ValueStr() == name) return e;
+        if (const TiXmlElement* inner = findElement(e, name)) return inner;
+    }
+    return nullptr;
+}
+
+// Text of the first element `name` in document order; false when there is none.
+bool xmlText(const TiXmlDocument& doc, const char* name, std::string& out) {
+    const TiXmlElement* e = findElement(&doc, name);
+    if (!e) return false;
+    out = e->GetText() ? e->GetText() : "";
+    return true;
 }
 
 std::string trim(const std::string& s) {
@@ -353,8 +280,8 @@ std::string wrapModelBody(int configType, const std::string& body) {
 Json::Value configRequest(const std::string& domain, const std::string& identifier, int configType,
                           const std::string& body, uint32_t seq, const std::string& subId) {
     Json::Value f(Json::objectValue);
-    f["type"] = "config";
-    f["seq"] = seq;
+    f[wmember::type] = wtype::config;
+    f[wmember::seq] = seq;
     f["configType"] = configType;
     f["target"] = "global";
     f["subId"] = subId;
@@ -367,8 +294,8 @@ Json::Value configRequest(const std::string& domain, const std::string& identifi
 
 Json::Value ovixRequest(const std::string& method, const std::string& url, const std::string& body, uint32_t seq) {
     Json::Value f(Json::objectValue);
-    f["type"] = "ovix";
-    f["seq"] = seq;
+    f[wmember::type] = wtype::ovix;
+    f[wmember::seq] = seq;
     f["request"] = method + " " + url;
     f["body"] = body;
     return f;
@@ -380,9 +307,9 @@ Json::Value ovixRequest(const std::string& method, const std::string& url, const
 namespace {
 
 std::string keyOf(const Json::Value& req, std::string* method = nullptr, std::string* url = nullptr) {
-    const std::string type = str(req, "type");
-    if (type == "config") return str(req, "domain") + "/" + str(req, "identifier");
-    if (type == "ovix") {
+    const std::string type = str(req, wmember::type);
+    if (type == wtype::config) return str(req, "domain") + "/" + str(req, "identifier");
+    if (type == wtype::ovix) {
         const std::string line = str(req, "request");
         const size_t sp = line.find(' ');
         const std::string u = sp == std::string::npos ? std::string() : line.substr(sp + 1);
@@ -394,11 +321,11 @@ std::string keyOf(const Json::Value& req, std::string* method = nullptr, std::st
 }
 
 Answer deviceErrorAnswer(const Json::Value& req, const Fault& f) {
-    const std::string type = str(req, "type");
+    const std::string type = str(req, wmember::type);
     Json::Value m(Json::objectValue);
-    if (type == "config" || type == "ferro") {
+    if (type == wtype::config || type == wtype::ferro) {
         m["data"] = compact(errDoc(f.status, f.code, "device error"));
-    } else if (type == "ovix") {
+    } else if (type == wtype::ovix) {
         std::string url;
         keyOf(req, nullptr, &url);
         m["body"] = responseStatusXml(url, f.statusCode, f.subStatusCode);
@@ -409,11 +336,11 @@ Answer deviceErrorAnswer(const Json::Value& req, const Fault& f) {
 }
 
 Answer garbageAnswer(const Json::Value& req, const Fault& f) {
-    const std::string type = str(req, "type");
+    const std::string type = str(req, wmember::type);
     Json::Value m(Json::objectValue);
-    if (type == "ovix")
+    if (type == wtype::ovix)
         m["body"] = f.garbage.empty() ? "Service Unavailable: device busy, retry later" : f.garbage;
-    else if (type == "config" || type == "ferro")
+    else if (type == wtype::config || type == wtype::ferro)
         m["data"] = f.garbage.empty() ? "<html><body><h1>500 Internal Server Error</h1></body></html>" : f.garbage;
     else
         m["error"] = f.transportError;
@@ -438,7 +365,7 @@ Answer Equipment::handle(const Json::Value& req) {
     {
         std::lock_guard<std::mutex> lk(m_mx);
         SeenRequest s;
-        s.type = str(req, "type");
+        s.type = str(req, wmember::type);
         s.key = keyOf(req, &s.method, &s.url);
         s.body = str(req, "body");
         s.frame = req;
@@ -658,7 +585,7 @@ int PanelModel::reboots() const {
 }
 
 Answer PanelModel::serve(const Json::Value& req) {
-    if (str(req, "type") != "config") return defaultAnswer(req);
+    if (str(req, wmember::type) != wtype::config) return defaultAnswer(req);
     const int configType = intOf(req, "configType", 0);
     const std::string body = str(req, "body");
     // Undo the gateway's wrapping: kind 2 carries data.Value, kind 3 data.
@@ -1103,14 +1030,14 @@ std::string CameraModel::localTimeText() const {
 }
 
 Answer CameraModel::serve(const Json::Value& req) {
-    const std::string type = str(req, "type");
-    if (type == "getConfig") {
+    const std::string type = str(req, wmember::type);
+    if (type == wtype::getConfig) {
         Json::Value m(Json::objectValue);
         std::lock_guard<std::mutex> lk(m_mx);
         m["audioCodec"] = m_opt.audioCodec;
         return Answer::with(std::move(m));
     }
-    if (type != "ovix") return defaultAnswer(req);
+    if (type != wtype::ovix) return defaultAnswer(req);
     const std::string line = str(req, "request");
     const size_t sp = line.find(' ');
     const std::string method = sp == std::string::npos ? line : line.substr(0, sp);
@@ -1147,8 +1074,9 @@ std::string CameraModel::ovix(const std::string& method, const std::string& url,
             return x + "</DeviceInfo>\n";
         }
         if (put) {
-            std::string root, name;
-            if (!xmlWellFormed(body, &root) || root != "DeviceInfo" || !xmlText(body, "deviceName", name) ||
+            TiXmlDocument doc;
+            std::string name;
+            if (!readXml(body, "DeviceInfo", doc) || !xmlText(doc, "deviceName", name) ||
                 trim(name).empty() || name.size() > 32)
                 return bad();
             m_opt.deviceName = name;
@@ -1163,15 +1091,16 @@ std::string CameraModel::ovix(const std::string& method, const std::string& url,
             return x + "</Time>\n";
         }
         if (put) {
-            std::string root, mode, local, tz;
-            if (!xmlWellFormed(body, &root) || root != "Time") return bad();
+            TiXmlDocument doc;
+            std::string mode, local, tz;
+            if (!readXml(body, "Time", doc)) return bad();
             int east = 0;
-            const bool haveTz = xmlText(body, "timeZone", tz);
+            const bool haveTz = xmlText(doc, "timeZone", tz);
             if (haveTz && !parseTimeZone(trim(tz), east)) return bad();
-            const bool haveMode = xmlText(body, "timeMode", mode);
+            const bool haveMode = xmlText(doc, "timeMode", mode);
             if (haveMode && mode != "manual" && mode != "NTP") return bad();
             int64_t wall = 0;
-            const bool haveLocal = xmlText(body, "localTime", local);
+            const bool haveLocal = xmlText(doc, "localTime", local);
             if (haveLocal && !parseWallTime(trim(local), wall)) return bad();
             if (haveMode && mode == "manual" && !haveLocal) return bad();
             if (haveTz) m_opt.timeZone = trim(tz);
@@ -1191,7 +1120,8 @@ std::string CameraModel::ovix(const std::string& method, const std::string& url,
             int east = 0;
             std::string tz = trim(body);
             std::string inner;
-            if (xmlText(body, "timeZone", inner)) tz = trim(inner);
+            TiXmlDocument doc;
+            if (readXml(body, nullptr, doc) && xmlText(doc, "timeZone", inner)) tz = trim(inner);
             if (!parseTimeZone(tz, east)) return bad();
             m_opt.timeZone = tz;
             return ok();
@@ -1200,8 +1130,8 @@ std::string CameraModel::ovix(const std::string& method, const std::string& url,
     }
     if (path == "/OVIX/Event/notification/httpHosts/1") {
         if (put) {
-            std::string root;
-            if (!xmlWellFormed(body, &root) || root != "HttpHostNotification") return bad();
+            TiXmlDocument doc;
+            if (!readXml(body, "HttpHostNotification", doc)) return bad();
             m_httpHost = body;
             return ok();
         }
@@ -1252,8 +1182,9 @@ std::string CameraModel::ovix(const std::string& method, const std::string& url,
             return x + "</storageExtension>\n";
         }
         if (put) {
-            std::string root, loop;
-            if (!xmlWellFormed(body, &root) || root != "storageExtension" || !xmlText(body, "LoopEnable", loop) ||
+            TiXmlDocument doc;
+            std::string loop;
+            if (!readXml(body, "storageExtension", doc) || !xmlText(doc, "LoopEnable", loop) ||
                 (loop != "true" && loop != "false"))
                 return bad();
             m_opt.loopEnable = loop == "true";

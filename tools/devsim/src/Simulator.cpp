@@ -1,6 +1,7 @@
 #include "devsim/Simulator.h"
 
 #include "WireFrame.h"
+#include "WireNames.h"
 #include "devsim/AlarmTexts.h"
 #include "runlog.h"
 
@@ -18,6 +19,9 @@
 #include <thread>
 
 namespace devsim {
+
+namespace wtype = vexawire::type;
+namespace wmember = vexawire::member;
 
 namespace {
 
@@ -125,15 +129,15 @@ std::string malformedBytes(Malformed m) {
 }
 
 Answer defaultAnswer(const Json::Value& request) {
-    const std::string type = vexawire::getString(request, "type");
+    const std::string type = vexawire::getString(request, wmember::type);
     Json::Value m(Json::objectValue);
-    if (type == "config" || type == "ferro") {
+    if (type == wtype::config || type == wtype::ferro) {
         m["data"] = "{\"status\":200,\"data\":{}}";
-    } else if (type == "ovix") {
+    } else if (type == wtype::ovix) {
         m["body"] = kOvixOkDocument;
-    } else if (type == "getConfig") {
+    } else if (type == wtype::getConfig) {
         m["audioCodec"] = 1;
-    } else if (type != "media") {
+    } else if (type != wtype::media) {
         return Answer::none();
     }
     return Answer::with(std::move(m));
@@ -497,8 +501,8 @@ public:
             return;
         }
         if (cfg.dasRequest) {
-            Json::Value f = frame("dasRequest");
-            f["deviceId"] = cfg.deviceId;
+            Json::Value f = frame(wtype::dasRequest);
+            f[wmember::deviceId] = cfg.deviceId;
             f["serverAddress"] = cfg.dasServerAddress;
             f["serverPort"] = cfg.dasServerPort;
             d->m_impl->awaitingDas = true;
@@ -510,9 +514,9 @@ public:
 
     static void sendHello(const DevicePtr& d, const ConnPtr& c) {
         const DeviceConfig& cfg = d->m_cfg;
-        Json::Value f = frame("hello");
-        f["deviceId"] = cfg.deviceId;
-        f["protocolVersion"] = d->protocolVersion();
+        Json::Value f = frame(wtype::hello);
+        f[wmember::deviceId] = cfg.deviceId;
+        f[wmember::protocolVersion] = d->protocolVersion();
         f["serial"] = cfg.serial.empty() ? "SN-" + cfg.deviceId : cfg.serial;
         f["shortSerial"] = cfg.shortSerial.empty() ? cfg.deviceId : cfg.shortSerial;
         f["firmware"] = cfg.firmware;
@@ -522,31 +526,31 @@ public:
     static void onCmdFrame(const DevicePtr& d, const ConnPtr& c, const Json::Value& f) {
         Impl& im = *d->m_impl;
         const DeviceConfig& cfg = d->m_cfg;
-        const std::string type = vexawire::getString(f, "type");
-        if (type == "dasAnswer") {
+        const std::string type = vexawire::getString(f, wmember::type);
+        if (type == wtype::dasAnswer) {
             update(*d, [&](DeviceStatus& st) { st.dasAnswer = f; });
             if (im.awaitingDas) {
                 im.awaitingDas = false;
                 sendHello(d, c);
             }
-        } else if (type == "challenge") {
+        } else if (type == wtype::challenge) {
             const std::string nonce = vexawire::getString(f, "nonce");
             update(*d, [&](DeviceStatus& st) { st.nonce = nonce; });
             const std::string key = cfg.wrongKey ? cfg.key + "-not-the-key" : cfg.key;
-            Json::Value a = frame("auth");
+            Json::Value a = frame(wtype::auth);
             a["proof"] = vexawire::hmacSha256Hex(key, nonce);
             send(d, c, a);
-        } else if (type == "sessionKey") {
+        } else if (type == wtype::sessionKey) {
             update(*d, [&](DeviceStatus& st) {
                 st.sessionKey = vexawire::getString(f, "key");
                 st.companion = vexawire::getString(f, "companion");
             });
-        } else if (type == "loginAck") {
+        } else if (type == wtype::loginAck) {
             onLoginAck(d, c, f);
-        } else if (type == "heartbeatAck") {
+        } else if (type == wtype::heartbeatAck) {
             update(*d, [](DeviceStatus& st) { st.heartbeatsAcked++; });
-        } else if (type == "refused") {
-            const std::string reason = vexawire::getString(f, "reason");
+        } else if (type == wtype::refused) {
+            const std::string reason = vexawire::getString(f, wmember::reason);
             closeConn(c);
             stopTimers(im);
             setState(*d, State::Refused, [&](DeviceStatus& st) {
@@ -554,12 +558,12 @@ public:
                 st.closeWhy = "refused " + reason;
             });
             maybeReconnect(d);
-        } else if (type == "forcedLogout") {
+        } else if (type == wtype::forcedLogout) {
             closeConn(c);
             stopTimers(im);
             setState(*d, State::ForcedOut, [](DeviceStatus& st) { st.closeWhy = "forced logout"; });
             maybeReconnect(d);
-        } else if (type == "config" || type == "ferro" || type == "ovix" || type == "getConfig" || type == "media") {
+        } else if (type == wtype::config || type == wtype::ferro || type == wtype::ovix || type == wtype::getConfig || type == wtype::media) {
             if (curState(*d) != State::LoggedIn) {
                 logUnknown(d, c, type + " before login");
                 return;
@@ -607,18 +611,18 @@ public:
         im.heartbeat.expires_after(im.hbInterval);
         im.heartbeat.async_wait([d, c](asio::error_code ec) {
             if (ec || c->closed || c != d->m_impl->cmd || curState(*d) != State::LoggedIn) return;
-            send(d, c, frame("heartbeat"));
+            send(d, c, frame(wtype::heartbeat));
             update(*d, [](DeviceStatus& st) { st.heartbeatsSent++; });
             armHeartbeat(d, c);
         });
     }
 
     static const char* answerType(const std::string& type) {
-        if (type == "config") return "configAnswer";
-        if (type == "ferro") return "ferroAnswer";
-        if (type == "ovix") return "ovixAnswer";
-        if (type == "getConfig") return "getConfigAnswer";
-        return "mediaAnswer";
+        if (type == wtype::config) return wtype::configAnswer;
+        if (type == wtype::ferro) return wtype::ferroAnswer;
+        if (type == wtype::ovix) return wtype::ovixAnswer;
+        if (type == wtype::getConfig) return wtype::getConfigAnswer;
+        return wtype::mediaAnswer;
     }
 
     static void onRequest(const DevicePtr& d, const ConnPtr& c, const std::string& type, const Json::Value& f) {
@@ -640,8 +644,8 @@ public:
         }
         if (!a.send) return;
         Json::Value out = frame(answerType(type));
-        out["seq"] = vexawire::getU32(f, "seq");
-        out["error"] = 0;
+        out[wmember::seq] = vexawire::getU32(f, wmember::seq);
+        out[wmember::error] = 0;
         if (a.members.isObject())
             for (const auto& name : a.members.getMemberNames()) {
                 if (a.members[name].isNull())
@@ -677,7 +681,7 @@ public:
             setState(*d, State::Closed, [](DeviceStatus& st) { st.closeWhy = "stopped before login"; });
             return;
         }
-        send(d, c, frame("logout"));
+        send(d, c, frame(wtype::logout));
         setState(*d, State::LoggedOut, [](DeviceStatus& st) { st.closeWhy = "logout"; });
         // The gateway closes after a logout; wait for that, but not for ever.
         c->shutdownAfterFlush = true;
@@ -752,9 +756,9 @@ public:
 
     static void onAlarmConnected(const DevicePtr& d, const ConnPtr& c) {
         if (d->m_cfg.alarmNoHello) return;
-        Json::Value f = frame("alarmHello");
-        f["deviceId"] = d->m_cfg.deviceId;
-        f["protocolVersion"] = d->protocolVersion();
+        Json::Value f = frame(wtype::alarmHello);
+        f[wmember::deviceId] = d->m_cfg.deviceId;
+        f[wmember::protocolVersion] = d->protocolVersion();
         {
             std::lock_guard<std::mutex> lk(d->m_mx);
             if (d->m_alarmKeyOverridden)
@@ -786,11 +790,11 @@ public:
     }
 
     static void onAlarmFrame(const DevicePtr& d, const ConnPtr& c, const Json::Value& f) {
-        const std::string type = vexawire::getString(f, "type");
-        if (type == "alarmHelloAck") {
+        const std::string type = vexawire::getString(f, wmember::type);
+        if (type == wtype::alarmHelloAck) {
             update(*d, [](DeviceStatus& st) { st.alarmState = AlarmState::Ready; });
-        } else if (type == "alarmAck") {
-            const uint32_t seq = vexawire::getU32(f, "seq");
+        } else if (type == wtype::alarmAck) {
+            const uint32_t seq = vexawire::getU32(f, wmember::seq);
             auto& un = d->m_impl->unacked;
             for (auto it = un.begin(); it != un.end(); ++it)
                 if (it->seq == seq && it->sent) {
@@ -802,8 +806,8 @@ public:
                 st.lastAlarmAckSeq = seq;
                 st.alarmsUnacked = un.size();
             });
-        } else if (type == "refused") {
-            const std::string reason = vexawire::getString(f, "reason");
+        } else if (type == wtype::refused) {
+            const std::string reason = vexawire::getString(f, wmember::reason);
             closeConn(c);
             update(*d, [&](DeviceStatus& st) {
                 st.alarmState = AlarmState::Refused;
@@ -827,7 +831,7 @@ public:
                 im.unacked.pop_front();
                 discarded++;
             }
-            im.unacked.push_back({vexawire::getU32(f, "seq"), bytes, now});
+            im.unacked.push_back({vexawire::getU32(f, wmember::seq), bytes, now});
         } else if (!now) {
             RunLog_Write(3, kMod, "%s: no alarm connection, alarm dropped", d->id().c_str());
         }
@@ -855,7 +859,7 @@ public:
                 // Mixed load: every alarm form, each by its own route.
                 const AlarmText a = mixedAlarm(im.rateSent, d->id());
                 if (a.route.commandMessage) {
-                    Json::Value f = frame("message");
+                    Json::Value f = frame(wtype::message);
                     f["messageType"] = a.route.messageType;
                     f["domain"] = a.route.domain;
                     f["identifier"] = a.route.identifier;
@@ -865,8 +869,8 @@ public:
                     ConnPtr c = im.cmd;
                     if (c && !c->closed) send(d, c, f);
                 } else {
-                    Json::Value f = frame("alarm");
-                    f["seq"] = ++im.alarmSeq;
+                    Json::Value f = frame(wtype::alarm);
+                    f[wmember::seq] = ++im.alarmSeq;
                     f["alarmType"] = a.route.alarmType;
                     f["dataType"] = a.route.dataType;
                     f["payload"] = a.text;
@@ -875,8 +879,8 @@ public:
                 im.rateSent++;
                 continue;
             }
-            Json::Value f = frame("alarm");
-            f["seq"] = ++im.alarmSeq;
+            Json::Value f = frame(wtype::alarm);
+            f[wmember::seq] = ++im.alarmSeq;
             f["alarmType"] = im.rateAlarmType;
             f["dataType"] = im.rateDataType;
             f["payload"] = im.ratePayload;
@@ -972,7 +976,7 @@ void Device::setHandler(RequestHandler h) {
 void Device::sendMessage(int messageType, const std::string& domain, const std::string& identifier, int alarmType,
                          int dataType, const std::string& alarmText) {
     if (m_core->stopping) return;
-    Json::Value f = frame("message");
+    Json::Value f = frame(wtype::message);
     f["messageType"] = messageType;
     f["domain"] = domain;
     f["identifier"] = identifier;
@@ -1015,8 +1019,8 @@ bool Device::waitAlarm(AlarmState s, std::chrono::milliseconds timeout) const {
 uint32_t Device::pushAlarm(int alarmType, int dataType, const std::string& payload) {
     const uint32_t seq = ++m_impl->alarmSeq;
     if (m_core->stopping) return seq;
-    Json::Value f = frame("alarm");
-    f["seq"] = seq;
+    Json::Value f = frame(wtype::alarm);
+    f[wmember::seq] = seq;
     f["alarmType"] = alarmType;
     f["dataType"] = dataType;
     f["payload"] = payload;
@@ -1029,8 +1033,8 @@ uint32_t Device::pushStructuredAlarm(int alarmType, int dataType, int kind, cons
                                      const std::string* descriptor, bool header) {
     const uint32_t seq = ++m_impl->alarmSeq;
     if (m_core->stopping) return seq;
-    Json::Value f = frame("alarm");
-    f["seq"] = seq;
+    Json::Value f = frame(wtype::alarm);
+    f[wmember::seq] = seq;
     f["alarmType"] = alarmType;
     f["dataType"] = dataType;
     f["kind"] = kind;

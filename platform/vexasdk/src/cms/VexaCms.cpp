@@ -1,46 +1,36 @@
 // VEXACMS stand-in: registration, keep-alive supervision, device messages and requests.
 // All protocol state lives on the I/O thread; API calls from other threads only touch the
-// tables below under m_mu and hand the socket work to the I/O thread.
+// tables below under lib().mu and hand the socket work to the I/O thread.
 #include "VexaCmsSdk.h"
 
-#include "SdkUtil.h"
+#include "LibraryCore.h"
 #include "SessionDirectory.h"
-#include "Transport.h"
 #include "WireFrame.h"
+#include "WireNames.h"
 #include "runlog.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
-#include <set>
 #include <vector>
 
-using vexasdk::Engine;
 using vexasdk::Link;
 using vexasdk::LinkHandler;
 using vexawire::getString;
 using vexawire::getU32;
+namespace wtype = vexawire::type;
+namespace wmember = vexawire::member;
+namespace wreason = vexawire::reason;
 
-
-static const char k_list[] = "list";
 namespace {
 
-constexpr const char* kMod = "VEXACMS";
 constexpr uint32_t kDefaultTimeoutMs = 30000;
 // A list answer is one record per entry; bound what a single frame can make us allocate.
 constexpr size_t kMaxListEntries = 65536;
+constexpr char kList[] = "list";
 
 thread_local uint32_t t_lastError = VEXA_SDK_ERR_NONE;
-
-VEXA_BOOL fail(uint32_t code) {
-    t_lastError = code;
-    return 0;
-}
-VEXA_BOOL ok() {
-    t_lastError = VEXA_SDK_ERR_NONE;
-    return 1;
-}
+uint32_t& lastError() { return t_lastError; }
 
 struct SyncWait {
     std::mutex mu;
@@ -70,15 +60,12 @@ using PendingList = std::vector<std::pair<uint32_t, Pending>>;
 
 class CmsSession;
 
-struct CmsLib {
-    std::mutex lifeMu;  // Init / Fini
-    std::mutex mu;      // everything below
-    std::shared_ptr<Engine> engine;
-    uint64_t loginTimeoutMs = 10000;
+// The core's mu guards everything below as well.
+struct CmsLib final : vexasdk::LibraryCore {
+    CmsLib() : LibraryCore("VEXACMS", "wait to log in", lastError) {}
 
     bool dasEnabled = false;
     uint32_t recvTimeoutMs = kDefaultTimeoutMs;  // how long a synchronous call waits for its answer
-    uint32_t sendTimeoutMs = kDefaultTimeoutMs;
     bool recvTimeoutSet = false;  // option 1 by order: the first call after Init is the receive time-out
     VEXA_CMS_EXCEPTION_CB excCb = nullptr;
     void* excUser = nullptr;
@@ -87,23 +74,18 @@ struct CmsLib {
     VEXA_CMS_MSG_CB msgCb = nullptr;
     void* msgUser = nullptr;
     std::string topic;
-    uint32_t logLevel = 0;
-    std::string initCfg[2];
-    std::map<std::string, std::string> sessionKeys;
 
     std::map<int32_t, std::shared_ptr<CmsSession>> sessions;
     std::map<std::string, int32_t> byDevice;
     std::map<uint32_t, Pending> pending;
-    vexasdk::PendingLogins pendingLogins;
-    vexasdk::LogGate gate;  // lines about one peer's bad input
+    PendingList finiLeft;  // requests still waiting when Fini dropped the tables
     uint32_t nextSeq = 1;
     int32_t nextHandle = 0;
     uint64_t nextSessionId = 0;
 
-    std::shared_ptr<Engine> getEngine() {
-        std::lock_guard<std::mutex> lk(mu);
-        return engine;
-    }
+    void initLocked() override { recvTimeoutSet = false; }
+    void finiLocked() override;
+    void finiDone() override;
 
     // Callers hold mu.
     uint32_t allocSeq() {
@@ -139,6 +121,9 @@ CmsLib& lib() {
     return *l;
 }
 
+VEXA_BOOL fail(uint32_t code) { return lib().fail(code); }
+VEXA_BOOL ok() { return lib().ok(); }
+
 // Wakes every request of an ended session exactly once. Runs on the I/O thread.
 void completeGone(PendingList& list) {
     for (auto& kv : list) {
@@ -165,68 +150,57 @@ void completeGone(PendingList& list) {
 
 // The library's verdict on an answer frame: only an integer "error" of 0 is success.
 uint32_t answerError(const Json::Value& msg) {
-    static const char kError[] = "error";
-    const Json::Value* e = msg.find(kError, kError + sizeof kError - 1);
+    const Json::Value* e = msg.find(wmember::error, wmember::error + sizeof wmember::error - 1);
     if (!e) return VEXA_SDK_ERR_MALFORMED;
     if (e->type() == Json::intValue) return e->asInt64() == 0 ? VEXA_SDK_ERR_NONE : VEXA_SDK_ERR_DEVICE;
     if (e->type() == Json::uintValue) return e->asUInt64() == 0 ? VEXA_SDK_ERR_NONE : VEXA_SDK_ERR_DEVICE;
     return VEXA_SDK_ERR_MALFORMED;
 }
 
-// Logs a line about one peer's bad input through the per-peer gate.
-#define CMS_BAD_INPUT(peer, fmt, ...) SDK_BAD_INPUT(lib().gate, kMod, peer, fmt, __VA_ARGS__)
-
-class CmsSession final : public LinkHandler, public std::enable_shared_from_this<CmsSession> {
+class CmsSession final : public vexasdk::PeerSession, public std::enable_shared_from_this<CmsSession> {
 public:
     enum class State { Fresh, Challenged, LoggingIn, LoggedIn, Closed };
 
     CmsSession(std::shared_ptr<Link> link, VEXA_CMS_REGISTER_CB cb, void* user)
-        : m_link(std::move(link)), m_cb(cb), m_user(user) {
+        : PeerSession(lib(), std::move(link)), m_cb(cb), m_user(user) {
         memset(&m_info, 0, sizeof m_info);
     }
-    ~CmsSession() override { leavePending(); }
 
     // Fields read from other threads only under lib().mu.
     bool m_inTable = false;
     int32_t m_handle = -1;
-    std::string m_deviceId;
-
-    void start(uint64_t loginTimeoutMs) { m_link->armTimer(loginTimeoutMs, false); }
 
     void onFrame(Json::Value& msg) override {
-        const std::string type = msg["type"].asString();
-        if (type == "dasRequest") return onDasRequest(msg);
-        if (type == "hello") return onHello(msg);
-        if (type == "auth") return onAuth(msg);
-        if (type == "heartbeat") return onHeartbeat();
-        if (type == "logout") return onLogout();
-        if (type == "message") return onMessage(msg);
-        if (type == "configAnswer" || type == "ferroAnswer" || type == "ovixAnswer" || type == "getConfigAnswer" ||
-            type == "mediaAnswer")
+        const std::string type = msg[wmember::type].asString();
+        if (type == wtype::dasRequest) return onDasRequest(msg);
+        if (type == wtype::hello) return onHello(msg);
+        if (type == wtype::auth) return onAuth(msg);
+        if (type == wtype::heartbeat) return onHeartbeat();
+        if (type == wtype::logout) return onLogout();
+        if (type == wtype::message) return onMessage(msg);
+        if (type == wtype::configAnswer || type == wtype::ferroAnswer || type == wtype::ovixAnswer ||
+            type == wtype::getConfigAnswer || type == wtype::mediaAnswer)
             return onAnswer(type, msg);
-        if (!m_unknownLogged) {
-            m_unknownLogged = true;
-            CMS_BAD_INPUT(m_link->peerAddress(), "%s: ignoring frame type '%.64s'", who().c_str(), type.c_str());
-        }
+        ignoreUnknown(type);
     }
 
     void onBadFrame(const std::string& why) override {
-        CMS_BAD_INPUT(m_link->peerAddress(), "%s: bad frame (%s), closing", who().c_str(), why.c_str());
-        refuse("frame", true);
+        logBadFrame(why);
+        refuse(wreason::frame, true);
     }
 
     void onTimer() override {
         if (m_state == State::LoggedIn) {
-            RunLog_Write(4, kMod, "%s: heartbeat time-out", who().c_str());
+            RunLog_Write(4, m_core.module, "%s: heartbeat time-out", who().c_str());
             end(1, true);
         } else {
-            CMS_BAD_INPUT(m_link->peerAddress(), "%s: no login in time, closing", who().c_str());
+            PEER_BAD_INPUT("%s: no login in time, closing", who().c_str());
             end(0, false);
         }
     }
 
     void onPeerClosed(const std::string& why) override {
-        if (m_state == State::LoggedIn) RunLog_Write(4, kMod, "%s: connection lost (%s)", who().c_str(), why.c_str());
+        if (m_state == State::LoggedIn) RunLog_Write(4, m_core.module, "%s: connection lost (%s)", who().c_str(), why.c_str());
         end(2, m_state == State::LoggedIn);
     }
 
@@ -237,9 +211,7 @@ public:
         m_state = State::Closed;
         leaveDirectory();
         if (!m_link->isClosed()) {
-            Json::Value m(Json::objectValue);
-            m["type"] = "forcedLogout";
-            m_link->send(m);
+            sendType(wtype::forcedLogout);
             m_link->close();
         }
         completeGone(pend);
@@ -257,25 +229,10 @@ public:
     }
 
     void setSupervision(uint32_t sec, uint32_t count) {
-        m_keepAlive = sec;
-        m_timeoutCount = count;
         if (m_state == State::LoggedIn) m_link->armTimer(vexasdk::secondsProductMs(sec, count), true);
     }
 
 private:
-    std::string who() const {
-        std::string s = m_link->peerAddress() + ":" + std::to_string(m_link->peerPort());
-        if (!m_deviceId.empty()) s += " [" + vexasdk::logText(m_deviceId) + "]";
-        return s;
-    }
-
-    void leavePending() {
-        if (!m_countedPending) return;
-        m_countedPending = false;
-        lib().pendingLogins.leave();
-    }
-
-
     VEXA_BOOL call(int32_t handle, uint32_t dataType, void* in, uint32_t inLen) {
         if (!m_cb) return 0;
         try {
@@ -294,10 +251,7 @@ private:
     }
 
     void refuse(const char* reason, bool sessionLost = false) {
-        Json::Value m(Json::objectValue);
-        m["type"] = "refused";
-        m["reason"] = reason;
-        m_link->send(m);
+        sendRefused(reason);
         end(sessionLost ? 2 : 0, sessionLost && m_state == State::LoggedIn);
     }
 
@@ -341,8 +295,8 @@ private:
     }
 
     void protocolError(const char* what) {
-        CMS_BAD_INPUT(m_link->peerAddress(), "%s: %s, closing", who().c_str(), what);
-        refuse("protocol", true);
+        PEER_BAD_INPUT("%s: %s, closing", who().c_str(), what);
+        refuse(wreason::protocol, true);
     }
 
     void onDasRequest(const Json::Value& msg) {
@@ -357,7 +311,7 @@ private:
         if (enabled) {
             VEXA_CMS_DEV_REG_INFO saved = m_info;
             fillPeer();
-            vexasdk::setField(m_info.szDeviceID, sizeof m_info.szDeviceID, getString(msg, "deviceId"));
+            vexasdk::setField(m_info.szDeviceID, sizeof m_info.szDeviceID, getString(msg, wmember::deviceId));
             vexasdk::setField(m_info.szServerAddress, sizeof m_info.szServerAddress, getString(msg, "serverAddress"));
             const uint32_t port = getU32(msg, "serverPort");
             m_info.wServerPort = port > 65535 ? 0 : static_cast<uint16_t>(port);
@@ -366,7 +320,7 @@ private:
             if (gone()) return;
         }
         Json::Value m(Json::objectValue);
-        m["type"] = "dasAnswer";
+        m[wmember::type] = wtype::dasAnswer;
         m["address"] = vexasdk::fieldText(ans.szAddress, sizeof ans.szAddress);
         m["port"] = ans.wPort;
         m["domain"] = vexasdk::fieldText(ans.szDomain, sizeof ans.szDomain);
@@ -381,8 +335,8 @@ private:
 
     void onHello(const Json::Value& msg) {
         if (m_state != State::Fresh) return protocolError("second hello");
-        const std::string id = getString(msg, "deviceId");
-        const int64_t ver = vexawire::getInt(msg, "protocolVersion", -1);
+        const std::string id = getString(msg, wmember::deviceId);
+        const int64_t ver = vexawire::getInt(msg, wmember::protocolVersion, -1);
         if (id.empty() || id.size() >= sizeof m_info.szDeviceID || id.find('\0') != std::string::npos || ver < 0 ||
             ver > 255)
             return protocolError("hello without a valid deviceId/protocolVersion");
@@ -396,7 +350,7 @@ private:
         m_info.byDevProtocolVersion = static_cast<uint8_t>(ver);
         m_nonce = vexasdk::randomHex(16);
         Json::Value m(Json::objectValue);
-        m["type"] = "challenge";
+        m[wmember::type] = wtype::challenge;
         m["nonce"] = m_nonce;
         m_link->send(m);
         m_state = State::Challenged;
@@ -410,16 +364,16 @@ private:
         const VEXA_BOOL r = call(-1, VEXA_CMS_DEV_AUTH, key, sizeof key);
         if (gone()) return;
         if (!r) {
-            RunLog_Write(3, kMod, "%s: authentication refused", who().c_str());
-            return refuse("auth");
+            RunLog_Write(3, m_core.module, "%s: authentication refused", who().c_str());
+            return refuse(wreason::auth);
         }
         const std::string expect = vexawire::hmacSha256Hex(vexasdk::fieldText(key, sizeof key), m_nonce);
         memset(key, 0, sizeof key);
         if (expect.empty() || !vexasdk::constantTimeEqual(proof, expect)) {
-            CMS_BAD_INPUT(m_link->peerAddress(), "%s: wrong proof", who().c_str());
+            PEER_BAD_INPUT("%s: wrong proof", who().c_str());
             call(-1, VEXA_CMS_DEV_SESSIONKEY_ERROR, nullptr, 0);
             if (gone()) return;
-            return refuse("key");
+            return refuse(wreason::key);
         }
         if (m_info.byDevProtocolVersion == 4) {
             const std::string sk = vexasdk::randomHex(32);
@@ -428,7 +382,7 @@ private:
             vexasdk::setFieldFull(m_info.szCompanion, sizeof m_info.szCompanion, comp);
             m_info.bySessionProtocolVersion = 4;
             Json::Value m(Json::objectValue);
-            m["type"] = "sessionKey";
+            m[wmember::type] = wtype::sessionKey;
             m["key"] = sk;
             m["companion"] = comp;
             m_link->send(m);
@@ -454,8 +408,8 @@ private:
         const VEXA_BOOL r = call(m_handle, VEXA_CMS_DEV_ON, &ans, sizeof ans);
         if (gone()) return;
         if (!r) {
-            RunLog_Write(3, kMod, "%s: login refused", who().c_str());
-            return refuse("login");
+            RunLog_Write(3, m_core.module, "%s: login refused", who().c_str());
+            return refuse(wreason::login);
         }
         // The newest login of a device wins; the old connection goes without a callback.
         std::shared_ptr<CmsSession> old;
@@ -479,17 +433,14 @@ private:
         // also ends the alarm links of an older session of the device.
         m_dirToken = vexasdk::SessionDirectory::instance().add(m_deviceId, m_link->peerAddress());
         if (old) {
-            RunLog_Write(3, kMod, "%s: logged in again, dropping the older connection", who().c_str());
+            RunLog_Write(3, m_core.module, "%s: logged in again, dropping the older connection", who().c_str());
             old->m_state = State::Closed;
             old->m_dirToken = 0;
-            Json::Value m(Json::objectValue);
-            m["type"] = "refused";
-            m["reason"] = "duplicate";
-            old->m_link->send(m);
+            old->sendRefused(wreason::duplicate);
             old->m_link->close();
         }
         Json::Value m(Json::objectValue);
-        m["type"] = "loginAck";
+        m[wmember::type] = wtype::loginAck;
         m["userHandle"] = m_handle;
         m["keepAliveSec"] = ans.dwKeepAliveSec;
         m["timeoutCount"] = ans.dwTimeOutCount;
@@ -521,14 +472,12 @@ private:
         if (m_state != State::LoggedIn) return protocolError("heartbeat before login");
         call(m_handle, VEXA_CMS_DEV_DAS_PINGREO, nullptr, 0);
         if (gone()) return;
-        Json::Value m(Json::objectValue);
-        m["type"] = "heartbeatAck";
-        m_link->send(m);
+        sendType(wtype::heartbeatAck);
     }
 
     void onLogout() {
         if (m_state != State::LoggedIn) return protocolError("logout before login");
-        RunLog_Write(3, kMod, "%s: logout", who().c_str());
+        RunLog_Write(3, m_core.module, "%s: logout", who().c_str());
         end(0, true);
     }
 
@@ -570,7 +519,7 @@ private:
 
     void onAnswer(const std::string& type, const Json::Value& msg) {
         if (m_state != State::LoggedIn) return protocolError("answer before login");
-        const uint32_t seq = getU32(msg, "seq");
+        const uint32_t seq = getU32(msg, wmember::seq);
         Pending p;
         {
             std::lock_guard<std::mutex> lk(lib().mu);
@@ -579,7 +528,7 @@ private:
             if (it == L.pending.end() || it->second.handle != m_handle || it->second.answerType != type) {
                 uint64_t held = 0;
                 if (L.gate.allow(m_link->peerAddress(), held))
-                    RunLog_Write(3, kMod, "%s: %s with unknown seq %u dropped (%llu such lines held back)",
+                    RunLog_Write(3, m_core.module, "%s: %s with unknown seq %u dropped (%llu such lines held back)",
                                  who().c_str(), type.c_str(), seq, static_cast<unsigned long long>(held));
                 return;
             }
@@ -588,7 +537,7 @@ private:
         }
         const uint32_t err = answerError(msg);
         if (err == VEXA_SDK_ERR_MALFORMED)
-            CMS_BAD_INPUT(m_link->peerAddress(), "%s: %s %u without an integer \"error\", request failed",
+            PEER_BAD_INPUT("%s: %s %u without an integer \"error\", request failed",
                           who().c_str(), type.c_str(), seq);
         if (p.wait) {
             p.wait->complete(err, err == VEXA_SDK_ERR_MALFORMED ? Json::Value() : msg);
@@ -606,20 +555,20 @@ private:
         a.lUserHandle = m_handle;
         a.dwAsyncHandle = seq;
         a.dwErrorNo = err;
-        const Json::Value* list = msg.find(k_list, k_list + sizeof k_list - 1);
+        const Json::Value* list = msg.find(kList, kList + sizeof kList - 1);
         std::vector<std::string> texts;
         std::vector<VEXA_CMS_LIST_ENTRY> entries;
         VEXA_CMS_LIST_ANSWER la;
         std::string data;
         if (err == VEXA_SDK_ERR_MALFORMED) {
-            a.dwDataType = type == "configAnswer" && list ? 7 : 0;
-        } else if (type == "configAnswer" && list && list->isArray()) {
+            a.dwDataType = type == wtype::configAnswer && list ? 7 : 0;
+        } else if (type == wtype::configAnswer && list && list->isArray()) {
             if (list->size() > kMaxListEntries) {
-                CMS_BAD_INPUT(m_link->peerAddress(), "%s: list answer of %u entries, closing", who().c_str(),
+                PEER_BAD_INPUT("%s: list answer of %u entries, closing", who().c_str(),
                               list->size());
                 a.dwErrorNo = VEXA_SDK_ERR_MALFORMED;
                 callAsync(cb, a, user);
-                return refuse("frame", true);
+                return refuse(wreason::frame, true);
             }
             texts.resize(list->size());
             entries.resize(list->size());
@@ -653,18 +602,32 @@ private:
         }
     }
 
-    std::shared_ptr<Link> m_link;
     VEXA_CMS_REGISTER_CB m_cb;
     void* m_user;
     State m_state = State::Fresh;
     VEXA_CMS_DEV_REG_INFO m_info;
     std::string m_nonce;
-    uint32_t m_keepAlive = 0;
-    uint32_t m_timeoutCount = 0;
-    bool m_unknownLogged = false;
-    bool m_countedPending = true;  // the factory counted this connection as waiting to log in
     uint64_t m_dirToken = 0;       // this session's entry in the session directory
 };
+
+void CmsLib::finiLocked() {
+    for (auto& kv : sessions) kv.second->leaveDirectory();
+    sessions.clear();
+    byDevice.clear();
+    for (auto& kv : pending) finiLeft.emplace_back(kv.first, std::move(kv.second));
+    pending.clear();
+}
+
+// Synchronous callers wake with "gone"; asynchronous requests end quietly with the library.
+void CmsLib::finiDone() {
+    PendingList left;
+    {
+        std::lock_guard<std::mutex> lk(mu);
+        left.swap(finiLeft);
+    }
+    for (auto& kv : left)
+        if (kv.second.wait) kv.second.wait->complete(VEXA_SDK_ERR_GONE);
+}
 
 std::shared_ptr<CmsSession> findSession(int32_t handle) {
     auto it = lib().sessions.find(handle);
@@ -684,7 +647,7 @@ uint32_t startRequest(int32_t handle, Json::Value& req, const char* answerType, 
         if (!s) return fail(VEXA_SDK_ERR_NO_SESSION), 0;
         seq = lib().allocSeq();
     }
-    req["seq"] = seq;
+    req[wmember::seq] = seq;
     std::string frame = vexawire::encodeFrame(req);
     if (frame.size() - 4 > vexawire::kMaxFrameLen) return fail(VEXA_SDK_ERR_PARAM), 0;
     {
@@ -727,63 +690,17 @@ uint32_t recvTimeout() {
     return lib().recvTimeoutMs;
 }
 
-bool onLibraryThread() {
-    auto eng = lib().getEngine();
-    return eng && eng->onIoThread();
-}
-
 std::string textOf(const char* p, uint32_t len) { return p ? std::string(p, len) : std::string(); }
 
 }  // namespace
 
 extern "C" {
 
+uint32_t VEXA_SDK_CALL VEXA_CMS_GetLastError(void) { return t_lastError; }
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Init(void) { return lib().init(); }
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Fini(void) { return lib().fini(); }
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetSDKInitCfg(uint32_t type, const char* value) {
-    if (type > 1 || !value) return fail(VEXA_SDK_ERR_PARAM);
-    std::lock_guard<std::mutex> lk(lib().mu);
-    lib().initCfg[type] = value;
-    return ok();
-}
-
-VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Init(void) {
-    try {
-        std::lock_guard<std::mutex> life(lib().lifeMu);
-        if (lib().getEngine()) return ok();
-        auto eng = std::make_shared<Engine>(kMod);
-        if (!eng->start()) return fail(VEXA_SDK_ERR_NOT_INIT);
-        std::lock_guard<std::mutex> lk(lib().mu);
-        lib().loginTimeoutMs = vexasdk::loginTimeoutFromEnv();
-        lib().recvTimeoutSet = false;
-        lib().engine = eng;
-        return ok();
-    } catch (...) {
-        return fail(VEXA_SDK_ERR_NOT_INIT);
-    }
-}
-
-VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Fini(void) {
-    try {
-        std::lock_guard<std::mutex> life(lib().lifeMu);
-        auto eng = lib().getEngine();
-        if (!eng) return ok();
-        if (eng->onIoThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
-        eng->stop();
-        PendingList left;
-        {
-            std::lock_guard<std::mutex> lk(lib().mu);
-            lib().engine.reset();
-            for (auto& kv : lib().sessions) kv.second->leaveDirectory();
-            lib().sessions.clear();
-            lib().byDevice.clear();
-            for (auto& kv : lib().pending) left.emplace_back(kv.first, std::move(kv.second));
-            lib().pending.clear();
-        }
-        for (auto& kv : left)
-            if (kv.second.wait) kv.second.wait->complete(VEXA_SDK_ERR_GONE);
-        return ok();
-    } catch (...) {
-        return fail(VEXA_SDK_ERR_PARAM);
-    }
+    return lib().setInitCfg(type, value);
 }
 
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetSDKLocalCfg(uint32_t option, const void* value) {
@@ -798,18 +715,13 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetSDKLocalCfg(uint32_t option, const void* val
         if (kind == VEXA_CMS_TIMEOUT_RECV) {
             lib().recvTimeoutMs = ms;
             lib().recvTimeoutSet = true;
-        } else if (kind == VEXA_CMS_TIMEOUT_SEND) {
-            lib().sendTimeoutMs = ms;
-        } else {
+        } else if (kind != VEXA_CMS_TIMEOUT_SEND) {  // sends are queued: nothing waits on them
             return fail(VEXA_SDK_ERR_PARAM);
         }
         return ok();
     }
-    case VEXA_CMS_MAX_PENDING_LOGINS: {
-        const uint32_t n = *static_cast<const uint32_t*>(value);
-        lib().pendingLogins.max.store(n ? n : VEXA_SDK_DEFAULT_MAX_PENDING_LOGINS);
-        return ok();
-    }
+    case VEXA_CMS_MAX_PENDING_LOGINS:
+        return lib().setMaxPendingLogins(value);
     case VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK:
         lib().dasEnabled = *static_cast<const uint32_t*>(value) != 0;
         return ok();
@@ -851,76 +763,21 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SubscribeMsg(uint32_t type, const void* param) 
 
 int32_t VEXA_SDK_CALL VEXA_CMS_StartListen(const VEXA_CMS_LISTEN_PARAM* param) {
     if (!param || !param->fnCB) return fail(VEXA_SDK_ERR_PARAM), -1;
-    try {
-        auto eng = lib().getEngine();
-        if (!eng) return fail(VEXA_SDK_ERR_NOT_INIT), -1;
-        const VEXA_CMS_REGISTER_CB cb = param->fnCB;
-        void* user = param->pUserData;
-        uint64_t loginMs;
-        {
-            std::lock_guard<std::mutex> lk(lib().mu);
-            loginMs = lib().loginTimeoutMs;
-        }
-        uint16_t bound = 0;
-        std::string err;
-        const std::string ip = vexasdk::fieldText(param->szIP, sizeof param->szIP);
-        const int id = eng->listen(
-            ip, param->wPort,
-            [cb, user, loginMs](const std::shared_ptr<Link>& link, int) -> std::shared_ptr<LinkHandler> {
-                if (!lib().pendingLogins.admit(lib().gate, kMod, "wait to log in", link->peerAddress(),
-                                               link->peerPort()))
-                    return nullptr;
-                auto s = std::make_shared<CmsSession>(link, cb, user);
-                s->start(loginMs);
-                return s;
-            },
-            bound, err);
-        if (id < 0) {
-            RunLog_Write(5, kMod, "listen on %s:%u failed: %s", ip.c_str(), param->wPort, err.c_str());
-            return fail(VEXA_SDK_ERR_LISTEN), -1;
-        }
-        RunLog_Write(3, kMod, "listening on %s:%u", ip.empty() ? "*" : ip.c_str(), bound);
-        ok();
-        return id;
-    } catch (...) {
-        return fail(VEXA_SDK_ERR_LISTEN), -1;
-    }
+    const VEXA_CMS_REGISTER_CB cb = param->fnCB;
+    void* user = param->pUserData;
+    return lib().startListen(param->szIP, sizeof param->szIP, param->wPort,
+                             [cb, user](const std::shared_ptr<Link>& link, int) -> std::shared_ptr<LinkHandler> {
+                                 return std::make_shared<CmsSession>(link, cb, user);
+                             });
 }
 
-VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopListen(int32_t handle) {
-    try {
-        auto eng = lib().getEngine();
-        if (!eng) return fail(VEXA_SDK_ERR_NOT_INIT);
-        return eng->closeListener(handle) ? ok() : fail(VEXA_SDK_ERR_PARAM);
-    } catch (...) {
-        return fail(VEXA_SDK_ERR_PARAM);
-    }
-}
-
-uint16_t VEXA_SDK_CALL VEXA_CMS_GetListenPort(int32_t handle) {
-    auto eng = lib().getEngine();
-    return eng ? eng->listenPort(handle) : 0;
-}
-
-VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetLogToFile(uint32_t level, const char* dir, VEXA_BOOL autoDel) {
-    (void)dir;
-    (void)autoDel;
-    std::lock_guard<std::mutex> lk(lib().mu);
-    lib().logLevel = level;
-    return ok();
-}
-
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopListen(int32_t handle) { return lib().stopListen(handle); }
+uint16_t VEXA_SDK_CALL VEXA_CMS_GetListenPort(int32_t handle) { return lib().listenPort(handle); }
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetDeviceSessionKey(const VEXA_DEV_SESSION_KEY* key) {
-    if (!key) return fail(VEXA_SDK_ERR_PARAM);
-    const std::string id = vexasdk::fieldText(key->szDeviceID, sizeof key->szDeviceID);
-    const std::string k = vexasdk::fieldText(key->szSessionKey, sizeof key->szSessionKey);
-    if (id.empty()) return fail(VEXA_SDK_ERR_PARAM);
-    std::lock_guard<std::mutex> lk(lib().mu);
-    if (k.empty())
-        lib().sessionKeys.erase(id);
-    else
-        lib().sessionKeys[id] = k;
-    return ok();
+    return lib().setDeviceSessionKey(key);
+}
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetLogToFile(uint32_t level, const char* dir, VEXA_BOOL autoDel) {
+    return lib().setLogToFile(level, dir, autoDel);
 }
 
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetKeepAliveTime(int32_t userHandle, uint32_t keepAliveSec, uint32_t timeOutCount) {
@@ -965,7 +822,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ConfigDev(int32_t userHandle, uint32_t configTy
         if (recordKind == VEXA_CMS_RECORD_MODEL) {
             if (configType > VEXA_CMS_CONFIG_DATA) return fail(VEXA_SDK_ERR_PARAM);
             auto* r = static_cast<VEXA_CMS_CONFIG_REQ*>(record);
-            req["type"] = "config";
+            req[wmember::type] = wtype::config;
             req["configType"] = configType;
             req["target"] = vexasdk::fieldText(r->szTarget, sizeof r->szTarget);
             req["subId"] = vexasdk::fieldText(r->szSubID, sizeof r->szSubID);
@@ -973,17 +830,17 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ConfigDev(int32_t userHandle, uint32_t configTy
             req["domain"] = vexasdk::fieldText(r->szDomain, sizeof r->szDomain);
             req["identifier"] = vexasdk::fieldText(r->szIdentifier, sizeof r->szIdentifier);
             req["body"] = textOf(r->pBody, r->dwBodyLen);
-            const uint32_t seq = startRequest(userHandle, req, "configAnswer", nullptr);
+            const uint32_t seq = startRequest(userHandle, req, wtype::configAnswer, nullptr);
             if (!seq) return 0;
             r->dwAsyncHandle = seq;
             return ok();
         }
         if (recordKind == VEXA_CMS_RECORD_FERRO) {
             auto* r = static_cast<VEXA_CMS_FERRO_REQ*>(record);
-            req["type"] = "ferro";
+            req[wmember::type] = wtype::ferro;
             req["command"] = textOf(r->pCommand, r->dwCommandLen);
             req["body"] = textOf(r->pBody, r->dwBodyLen);
-            const uint32_t seq = startRequest(userHandle, req, "ferroAnswer", nullptr);
+            const uint32_t seq = startRequest(userHandle, req, wtype::ferroAnswer, nullptr);
             if (!seq) return 0;
             r->dwAsyncHandle = seq;
             return ok();
@@ -996,14 +853,14 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ConfigDev(int32_t userHandle, uint32_t configTy
 
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OVIXPassThrough(int32_t userHandle, VEXA_CMS_PASSTHROUGH* record) {
     if (!record || !record->pUrl || (!record->pOutput && record->dwOutputSize)) return fail(VEXA_SDK_ERR_PARAM);
-    if (onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+    if (lib().onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
     try {
         Json::Value req(Json::objectValue);
-        req["type"] = "ovix";
+        req[wmember::type] = wtype::ovix;
         req["request"] = textOf(record->pUrl, record->dwUrlLen);
         req["body"] = textOf(record->pBody, record->dwBodyLen);
         auto w = std::make_shared<SyncWait>();
-        const uint32_t seq = startRequest(userHandle, req, "ovixAnswer", w);
+        const uint32_t seq = startRequest(userHandle, req, wtype::ovixAnswer, w);
         if (!seq) return 0;
         const bool good = waitAnswer(seq, w, recvTimeout());
         if (!good && t_lastError != VEXA_SDK_ERR_DEVICE) return 0;
@@ -1026,13 +883,13 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OVIXPassThrough(int32_t userHandle, VEXA_CMS_PA
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetDevConfig(int32_t userHandle, uint32_t command, void* record,
                                               uint32_t recordLen) {
     if (command != 1 || !record || recordLen < sizeof(VEXA_CMS_TALK_PARAM)) return fail(VEXA_SDK_ERR_PARAM);
-    if (onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+    if (lib().onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
     try {
         Json::Value req(Json::objectValue);
-        req["type"] = "getConfig";
+        req[wmember::type] = wtype::getConfig;
         req["command"] = command;
         auto w = std::make_shared<SyncWait>();
-        const uint32_t seq = startRequest(userHandle, req, "getConfigAnswer", w);
+        const uint32_t seq = startRequest(userHandle, req, wtype::getConfigAnswer, w);
         if (!seq) return 0;
         if (!waitAnswer(seq, w, recvTimeout())) return 0;
         std::lock_guard<std::mutex> lk(w->mu);
@@ -1062,15 +919,6 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSevrSessionId(char* buffer, uint32_t size) {
     return ok();
 }
 
-uint32_t VEXA_SDK_CALL VEXA_CMS_GetLastError(void) { return t_lastError; }
-
-VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSDKStats(VEXA_SDK_STATS* stats) {
-    if (!stats) return fail(VEXA_SDK_ERR_PARAM);
-    memset(stats, 0, sizeof *stats);
-    stats->dwPendingLogins = lib().pendingLogins.count.load();
-    stats->dwMaxPendingLogins = lib().pendingLogins.max.load();
-    stats->qwRefusedConnections = lib().pendingLogins.refused.load();
-    return ok();
-}
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSDKStats(VEXA_SDK_STATS* stats) { return lib().getStats(stats); }
 
 }  // extern "C"

@@ -1,16 +1,17 @@
-// Registration, authentication, heartbeat and logout: the command library's callbacks, the
-// device-off procedure and the alarm intake callback.
+// The five library callbacks: registration (login, authentication, session key, address
+// request, heartbeat, logout), subscription messages, exceptions, alarm-link alarms and
+// asynchronous answers. Each turns a library record into the manager's own calls.
 #include <cstring>
 
-#include "alarm/AlarmMsgMgr.h"
 #include "common/ConfigCenter.h"
 #include "common/JsonUtil.h"
 #include "common/Log.h"
 #include "common/LogLimit.h"
-#include "alarm/OperationMsgMgr.h"
-#include "VexaAmsSdk.h"
+#include "device/EventIntake.h"
+#include "device/OperationMsg.h"
 #include "device/VexaDevice.h"
 #include "device/VexaDeviceMgr.h"
+#include "VexaAmsSdk.h"
 #include "palsafe.h"
 
 namespace {
@@ -21,15 +22,6 @@ constexpr const char* kDasDomain = "vexa.gateway";
 // A structured alarm text is read whole up to the size of one frame, then judged.
 constexpr uint32_t kMaxStructuredText = 1u << 20;
 
-// Lines about one device's (or one alarm link's) bad input are rate-limited per source.
-vexa::LogGate& regGate() {
-    static vexa::LogGate gate;
-    return gate;
-}
-vexa::LogGate& alarmGate() {
-    static vexa::LogGate gate;
-    return gate;
-}
 std::string L(const std::string& s) { return vexa::logText(s); }
 
 // A text field of a library record: cut at the field, whether or not it holds a NUL.
@@ -124,7 +116,7 @@ VEXA_BOOL CVexaDeviceMgr::onLogin(const std::shared_ptr<CVexaDevice>& dev, int32
     const std::string id = dev->deviceId();
     auto* answer = static_cast<VEXA_CMS_LOGIN_ANSWER*>(inBuf);
     if (!answer || !answer->pStorageServer || !answer->pAlarmServer) {
-        if (regGate().allow(id))
+        if (m_regGate.allow(id))
             LOG_REG(4, kRegFunc, "[deviceID=%s,userHandle=%ld]pInBuffer param error.", L(id).c_str(),
                     static_cast<long>(userHandle));
         return 0;
@@ -202,7 +194,7 @@ VEXA_BOOL CVexaDeviceMgr::onLogin(const std::shared_ptr<CVexaDevice>& dev, int32
     }
     push(id, LOG_REC_RESET_NO_DIRECT);
     // Bring the device on line (keep-alive, subscriptions) from the operation worker.
-    COperationMsgMgr::instance()->push(COperationMsgMgr::makeRegister(userHandle));
+    pushOperation(vexa::makeRegisterMsg(userHandle));
     return 1;
 }
 
@@ -212,7 +204,7 @@ VEXA_BOOL CVexaDeviceMgr::onAuth(const std::shared_ptr<CVexaDevice>& dev, int32_
     const std::string added = dev->addedProtocol();
     const std::string reg = (info && info->byDevProtocolVersion == 4) ? "aldonV5" : "VEXA";
     if ((added == "aldonV5" || added == "VEXA") && added != reg) {
-        if (regGate().allow(id))
+        if (m_regGate.allow(id))
             LOG_REG(4, kRegFunc, "[DevAddPro=%s,DevRegPto=%s,userHandle=%ld]device protocol is not match.",
                     L(added).c_str(), reg.c_str(), static_cast<long>(userHandle));
         postLogout(id, 3, -1);
@@ -249,12 +241,7 @@ VEXA_BOOL CVexaDeviceMgr::onSessionKey(const std::shared_ptr<CVexaDevice>& dev, 
         // cannot clear it afterwards.
         std::unique_lock<std::mutex> session = dev->lockSession();
         dev->noteSessionKeyLocked();
-        if (!VEXA_CMS_SetDeviceSessionKey(&key))
-            LOG_REG(5, kRegFunc, "VEXA_CMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_CMS_GetLastError(),
-                    L(id).c_str());
-        if (!VEXA_AMS_SetDeviceSessionKey(&key))
-            LOG_REG(5, kRegFunc, "VEXA_AMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_AMS_GetLastError(),
-                    L(id).c_str());
+        setSessionKey(key, kRegFunc, id, false);
     }
     return 1;
 }
@@ -262,13 +249,13 @@ VEXA_BOOL CVexaDeviceMgr::onSessionKey(const std::shared_ptr<CVexaDevice>& dev, 
 VEXA_BOOL CVexaDeviceMgr::onKeyError(const std::shared_ptr<CVexaDevice>& dev, const std::string& id) {
     const int32_t handle = dev->userHandle();
     if (handle >= 0) {
-        if (regGate().allow(id))
+        if (m_regGate.allow(id))
             LOG_REG(2, kRegFunc,
                     "[deviceID=%s,userHandle=%ld]Device already register. New device's key incorrect and refuses it.",
                     L(id).c_str(), static_cast<long>(handle));
         return 0;
     }
-    if (regGate().allow(id)) LOG_REG(5, kRegFunc, "[%s]auth key error", L(id).c_str());
+    if (m_regGate.allow(id)) LOG_REG(5, kRegFunc, "[%s]auth key error", L(id).c_str());
     postLogout(id, 1, -1);
     return 1;
 }
@@ -291,47 +278,47 @@ VEXA_BOOL CVexaDeviceMgr::onDasRequest(const std::shared_ptr<CVexaDevice>& dev, 
         if (inBuf && inLen > 0) memcpy(inBuf, &answer, inLen < sizeof answer ? inLen : sizeof answer);
         dev->setDasServer(addr, port);
         LOG_REG(3, kRegFunc, "[DeviceId=%s,szServerID=%s]ENUM_VEXA_CMS_DAS_REQ.", L(id).c_str(), L(serverId).c_str());
-    } else if (regGate().allow(id)) {
+    } else if (m_regGate.allow(id)) {
         LOG_REG(4, kRegFunc, "[DeviceId=%s,szIP=%s,wPort=%d]ENUM_VEXA_CMS_DAS_REQ param error.", L(id).c_str(),
                 L(addr).c_str(), port);
     }
     return 1;
 }
 
-void CVexaDeviceMgr::postLogout(const std::string& id, int32_t hint, int32_t userHandle) {
-    COperationMsgMgr::instance()->push(COperationMsgMgr::makeLogout(id, hint, userHandle));
-}
-
 // ---------------------------------------------------------------------------------------------
 
 VEXA_BOOL CVexaDeviceMgr::pfnSubscribeMsgCB(int32_t, uint32_t, VEXA_CMS_MSG* msg, void* user) {
-    static const char* F = "CVexaDeviceMgr::pfnSubscribeMsgCB";
     try {
         if (!user || !msg || !msg->pData || msg->dwDataLen == 0) return 0;
-        if (msg->dwMsgType != 2) {
-            LOG_REG(2, F, "not support type:%lu", static_cast<unsigned long>(msg->dwMsgType));
-            return 1;
-        }
-        const auto* alarm = static_cast<const VEXA_ALARM_MSG*>(msg->pData);
-        if (!alarm->pXmlBuf || alarm->dwXmlBufLen == 0) return 1;
-        if (alarm->dwXmlBufLen > CAlarmMsgMgr::kMaxAlarmText) {
-            if (regGate().allow(field(alarm->szDeviceID, sizeof alarm->szDeviceID)))
-                LOG_REG(5, F, "alarm text of %u bytes too long and drop.", alarm->dwXmlBufLen);
-            return 1;
-        }
-        Json::Value v(Json::objectValue);
-        v["deviceID"] = field(alarm->szDeviceID, sizeof alarm->szDeviceID);
-        v["domain"] = field(msg->szDomain, sizeof msg->szDomain);
-        v["identifier"] = field(msg->szIdentifier, sizeof msg->szIdentifier);
-        v["alarmType"] = alarm->byAlarmType;
-        v["dataType"] = alarm->byDataType;
-        v["alarm"] = std::string(static_cast<const char*>(alarm->pXmlBuf), alarm->dwXmlBufLen);
-        CAlarmMsgMgr::instance()->push(vexa::writeJson(v));
-        return 1;
+        return static_cast<CVexaDeviceMgr*>(user)->onSubscribeMsg(msg);
     } catch (const std::exception& e) {
-        LOG_REG(5, F, "exception: %s", e.what());
+        LOG_REG(5, "CVexaDeviceMgr::pfnSubscribeMsgCB", "exception: %s", e.what());
     }
     return 0;
+}
+
+VEXA_BOOL CVexaDeviceMgr::onSubscribeMsg(const VEXA_CMS_MSG* msg) {
+    static const char* F = "CVexaDeviceMgr::pfnSubscribeMsgCB";
+    if (msg->dwMsgType != 2) {
+        LOG_REG(2, F, "not support type:%lu", static_cast<unsigned long>(msg->dwMsgType));
+        return 1;
+    }
+    const auto* alarm = static_cast<const VEXA_ALARM_MSG*>(msg->pData);
+    if (!alarm->pXmlBuf || alarm->dwXmlBufLen == 0) return 1;
+    if (alarm->dwXmlBufLen > EventIntake::kMaxAlarmText) {
+        if (m_regGate.allow(field(alarm->szDeviceID, sizeof alarm->szDeviceID)))
+            LOG_REG(5, F, "alarm text of %u bytes too long and drop.", alarm->dwXmlBufLen);
+        return 1;
+    }
+    Json::Value v(Json::objectValue);
+    v["deviceID"] = field(alarm->szDeviceID, sizeof alarm->szDeviceID);
+    v["domain"] = field(msg->szDomain, sizeof msg->szDomain);
+    v["identifier"] = field(msg->szIdentifier, sizeof msg->szIdentifier);
+    v["alarmType"] = alarm->byAlarmType;
+    v["dataType"] = alarm->byDataType;
+    v["alarm"] = std::string(static_cast<const char*>(alarm->pXmlBuf), alarm->dwXmlBufLen);
+    pushAlarm(vexa::writeJson(v));
+    return 1;
 }
 
 void CVexaDeviceMgr::pfnExceptionCB(const VEXA_CMS_EXCEPTION* exc, void* user) {
@@ -346,149 +333,85 @@ void CVexaDeviceMgr::pfnExceptionCB(const VEXA_CMS_EXCEPTION* exc, void* user) {
     }
 }
 
-VEXA_BOOL CVexaDeviceMgr::pfnAlarmMsgCB(int32_t handle, VEXA_ALARM_MSG* msg, void*) {
-    static const char* F = "pfnAlarmMsgCB";
-    const std::string source = "alarm link " + std::to_string(handle);
+VEXA_BOOL CVexaDeviceMgr::pfnAlarmMsgCB(int32_t handle, VEXA_ALARM_MSG* msg, void* user) {
     try {
-        if (!msg || msg->byAlarmType == 0) {
-            if (alarmGate().allow(source)) LOG_DEV(5, F, "pAlarmMsg == NULL");
-            return 1;
-        }
-        const uint8_t type = msg->byAlarmType;
-        const uint8_t data = msg->byDataType;
-        const bool plain = type == 2 && (data == 1 || data == 2);
-        const bool structured = type == 3 || (type == 2 && data == 3);
-        if (msg->dwXmlBufLen > CAlarmMsgMgr::kMaxAlarmText) {
-            if (alarmGate().allow(source))
-                LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.", static_cast<int>(msg->dwXmlBufLen));
-            return 1;
-        }
-        std::string text;
-        bool tooLong = false;
-        if (msg->pXmlBuf) {
-            if (plain) {
-                text.assign(static_cast<const char*>(msg->pXmlBuf), msg->dwXmlBufLen);
-            } else if (structured) {
-                const auto* s = static_cast<const VEXA_ALARM_STRUCT*>(msg->pXmlBuf);
-                const int32_t kind = s->pHeader ? 13 : s->iKind;
-                // Read whole (up to one frame) and judged after the header is gone: never cut.
-                auto whole = [&tooLong](const char* p, uint32_t n) {
-                    if (!p) return std::string();
-                    if (n > kMaxStructuredText) {
-                        tooLong = true;
-                        return std::string();
-                    }
-                    return std::string(p, n);
-                };
-                if (kind == 1 || kind == 5) {
-                    text = whole(s->pText, s->dwTextLen);
-                } else if (kind == 13 && s->pHeader && s->dwHeader != 0) {
-                    text = whole(s->pText, s->dwTextLen);
-                    const size_t end = text.find("\r\n\r\n");
-                    if (end != std::string::npos) text.erase(0, end + 4);
-                } else if (kind == 13) {
-                    if (s->pDescriptor && s->dwDescriptorCount != 0 && s->pDescriptor->pText)
-                        text = whole(s->pDescriptor->pText, s->pDescriptor->dwLen);
-                } else if (alarmGate().allow(source)) {
-                    LOG_DEV(5, F, "AMSAlarmCallback, FERRO Alarm, Other dwAlarmType[%d]\n", kind);
-                }
-            } else if (alarmGate().allow(source)) {
-                LOG_DEV(5, F, "[byAlarmType=%d,byDataType=%d]AMSAlarmCallback, FERRO Alarm, Other dwAlarmType.", type,
-                        data);
-            }
-        }
-        if (tooLong || text.size() > CAlarmMsgMgr::kMaxAlarmText) {
-            if (alarmGate().allow(source))
-                LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.",
-                        static_cast<int>(tooLong ? kMaxStructuredText + 1 : text.size()));
-            return 1;
-        }
-        if (text.empty()) return 1;
-        const std::string logged = L(text);
-        // A full queue refuses the alarm: the library keeps it unacknowledged and offers it again.
-        if (!CAlarmMsgMgr::instance()->offer(std::move(text))) return 0;
-        LOG_DEV(2, F, "ProcessMsg [%s].", logged.c_str());
-        return 1;
+        return (user ? static_cast<CVexaDeviceMgr*>(user) : instance())->onAlarmMsg(handle, msg);
     } catch (const std::exception& e) {
-        LOG_DEV(5, F, "exception: %s", e.what());
+        LOG_DEV(5, "pfnAlarmMsgCB", "exception: %s", e.what());
     }
     return 1;
 }
 
-// ---------------------------------------------------------------------------------------------
-
-int CVexaDeviceMgr::procDeviceOff(const std::string& deviceId, int32_t hint, int32_t userHandle) {
-    static const char* F = "CVexaDeviceMgr::procDeviceOff";
-    std::shared_ptr<CVexaDevice> dev = findDevice(deviceId);
-    if (dev) {
-        bool sameSession = false;
-        int32_t current = -1;
-        {
-            // Compare, change the status, release the handle and queue the host notification as
-            // one step: a login arriving meanwhile waits, then overrides all of it.
-            std::unique_lock<std::mutex> session = dev->lockSession();
-            current = dev->userHandle();
-            // Act only on the session the message is about: a device that logged in again since,
-            // or a new object under the same identifier, keeps its session.
-            sameSession = userHandle >= 0 ? current == userHandle : current < 0;
-            if (sameSession) {
-                if (m_offHook) m_offHook(deviceId);
-                char text[64];
-                snprintf(text, sizeof text, "OfflineHint=%d", hint);
-                const int32_t status = hint == 1 ? 8 : hint == 2 ? 10 : hint == 3 ? 11 : -1;
-                dev->changeStatusLocked(status, text);
-                // Keys installed for a newer session than this one stay in place.
-                if (current >= 0 && dev->releaseHandle(current) && dev->regProtocol() == "aldonV5" &&
-                    !dev->keyNewerThanLoginLocked()) {
-                    VEXA_DEV_SESSION_KEY key;
-                    memset(&key, 0, sizeof key);
-                    copyField(key.szDeviceID, sizeof key.szDeviceID, deviceId, 255, F);
-                    if (!VEXA_CMS_SetDeviceSessionKey(&key))
-                        LOG_REG(5, F, "VEXA_CMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_CMS_GetLastError(),
-                                L(deviceId).c_str());
-                    if (!VEXA_AMS_SetDeviceSessionKey(&key))
-                        LOG_DEV(5, F, "VEXA_AMS_SetDeviceSessionKey fail:%d, Dev:%s", VEXA_AMS_GetLastError(),
-                                L(deviceId).c_str());
+VEXA_BOOL CVexaDeviceMgr::onAlarmMsg(int32_t handle, const VEXA_ALARM_MSG* msg) {
+    static const char* F = "pfnAlarmMsgCB";
+    const std::string source = "alarm link " + std::to_string(handle);
+    if (!msg || msg->byAlarmType == 0) {
+        if (m_alarmGate.allow(source)) LOG_DEV(5, F, "pAlarmMsg == NULL");
+        return 1;
+    }
+    const uint8_t type = msg->byAlarmType;
+    const uint8_t data = msg->byDataType;
+    const bool plain = type == 2 && (data == 1 || data == 2);
+    const bool structured = type == 3 || (type == 2 && data == 3);
+    if (msg->dwXmlBufLen > EventIntake::kMaxAlarmText) {
+        if (m_alarmGate.allow(source))
+            LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.", static_cast<int>(msg->dwXmlBufLen));
+        return 1;
+    }
+    std::string text;
+    bool tooLong = false;
+    if (msg->pXmlBuf) {
+        if (plain) {
+            text.assign(static_cast<const char*>(msg->pXmlBuf), msg->dwXmlBufLen);
+        } else if (structured) {
+            const auto* s = static_cast<const VEXA_ALARM_STRUCT*>(msg->pXmlBuf);
+            const int32_t kind = s->pHeader ? 13 : s->iKind;
+            // Read whole (up to one frame) and judged after the header is gone: never cut.
+            auto whole = [&tooLong](const char* p, uint32_t n) {
+                if (!p) return std::string();
+                if (n > kMaxStructuredText) {
+                    tooLong = true;
+                    return std::string();
                 }
+                return std::string(p, n);
+            };
+            if (kind == 1 || kind == 5) {
+                text = whole(s->pText, s->dwTextLen);
+            } else if (kind == 13 && s->pHeader && s->dwHeader != 0) {
+                text = whole(s->pText, s->dwTextLen);
+                const size_t end = text.find("\r\n\r\n");
+                if (end != std::string::npos) text.erase(0, end + 4);
+            } else if (kind == 13) {
+                if (s->pDescriptor && s->dwDescriptorCount != 0 && s->pDescriptor->pText)
+                    text = whole(s->pDescriptor->pText, s->pDescriptor->dwLen);
+            } else if (m_alarmGate.allow(source)) {
+                LOG_DEV(5, F, "AMSAlarmCallback, FERRO Alarm, Other dwAlarmType[%d]\n", kind);
             }
+        } else if (m_alarmGate.allow(source)) {
+            LOG_DEV(5, F, "[byAlarmType=%d,byDataType=%d]AMSAlarmCallback, FERRO Alarm, Other dwAlarmType.", type,
+                    data);
         }
-        if (sameSession)
-            dev->deliverStatus();
-        else
-            LOG_REG(3, F, "[deviceID=%s,userHandle=%ld,current=%ld]session already replaced.", L(deviceId).c_str(),
-                    static_cast<long>(userHandle), static_cast<long>(current));
-    } else {
-        LOG_REG(5, F, "[deviceID=%s]device not exist.", L(deviceId).c_str());
     }
-    // Handles are not reused while their session lives, so forcing out the old one never
-    // touches a newer session of the device.
-    if (userHandle < 0) return 0;
-    if (VEXA_CMS_ForceLogout(userHandle)) {
-        LOG_REG(3, F, "[lUserId = %ld]ForceLogout success.", static_cast<long>(userHandle));
-        return 0;
+    if (tooLong || text.size() > EventIntake::kMaxAlarmText) {
+        if (m_alarmGate.allow(source))
+            LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.",
+                    static_cast<int>(tooLong ? kMaxStructuredText + 1 : text.size()));
+        return 1;
     }
-    LOG_REG(3, F, "[lUserId = %ld, errCode=%d]ForceLogout failed.", static_cast<long>(userHandle),
-            VEXA_CMS_GetLastError());
-    return -1;
+    if (text.empty()) return 1;
+    const std::string logged = L(text);
+    // A full queue refuses the alarm: the library keeps it unacknowledged and offers it again.
+    if (!offerAlarm(std::move(text))) return 0;
+    LOG_DEV(2, F, "ProcessMsg [%s].", logged.c_str());
+    return 1;
 }
 
-void CVexaDeviceMgr::setDeviceOffHook(std::function<void(const std::string&)> hook) { m_offHook = std::move(hook); }
-
-int CVexaDeviceMgr::deviceOn(int32_t userHandle) {
-    std::shared_ptr<CVexaDevice> dev = findDeviceByHandle(userHandle);
-    if (!dev) {
-        // The session ended (or was replaced) before its on-line step: nothing to set up.
-        LOG_REG(3, "CVexaDeviceMgr::deviceOn", "[userHandle=%ld]no device holds this login, set-up skipped.",
-                static_cast<long>(userHandle));
-        return -1;
+void CVexaDeviceMgr::pfnDeviceAsyncCallback(const VEXA_CMS_ASYNC_ANSWER* answer, void* user) {
+    if (!answer || !user) return;
+    try {
+        static_cast<CVexaDeviceMgr*>(user)->onAsyncAnswer(answer);
+    } catch (const std::exception& e) {
+        LOG_REG(5, "CVexaDeviceMgr::pfnDeviceAsyncCallback", "exception: %s", e.what());
     }
-    std::weak_ptr<CVexaDevice> weak = dev;
-    m_setupPool.post(dev->deviceId(), [this, weak, userHandle] {
-        std::shared_ptr<CVexaDevice> d = weak.lock();
-        // Abandoned when the device left, logged out or logged in again meanwhile.
-        if (!d || d->userHandle() != userHandle || m_stop.load()) return;
-        if (d->proDeviceOn(userHandle) != 0 && d->userHandle() == userHandle)
-            procDeviceOff(d->deviceId(), 2, userHandle);
-    });
-    return -1;
 }
+
