@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "common/Bounded.h"
 #include "common/Log.h"
 #include "PAL.h"
 #include "common/XmlLimits.h"
@@ -97,7 +98,7 @@ uint32_t CConfigCenter::passThroughTimeoutMs() const {
     const int64_t v = getInt("sendTimeOut");
     if (v <= 0) return 30000u;
     const int64_t ms = v * 1000;
-    return ms > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
+    return vexa::clampU32(ms);
 }
 
 uint32_t CConfigCenter::maxPendingLogins() const {

@@ -3,6 +3,7 @@
 // asynchronous answers. Each turns a library record into the manager's own calls.
 #include <cstring>
 
+#include "common/Bounded.h"
 #include "common/ConfigCenter.h"
 #include "common/JsonUtil.h"
 #include "common/Log.h"
@@ -15,6 +16,9 @@
 #include "palsafe.h"
 
 namespace {
+
+using vexa::clampU32;
+using vexa::copyField;
 
 constexpr const char* kRegFunc = "pfnDeviceRegisterCB";
 // Domain name handed out in address answers (a fixed 12-character text).
@@ -30,15 +34,7 @@ std::string field(const char* p, size_t cap) {
     return std::string(p, nul ? static_cast<const char*>(nul) - p : cap);
 }
 
-void copyField(char* dst, size_t cap, const std::string& src, size_t maxChars, const char* func) {
-    if (const int err = PAL_Strncpy_s(dst, cap, src.c_str(), maxChars))
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, func, "PAL_STRNCPY_S", err);
-}
 
-uint32_t clampU32(int64_t v) {
-    if (v < 0) return 0;
-    return v > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
-}
 
 // Device-supplied values inside "key=value;" texts must not forge further pairs.
 std::string pairSafe(std::string s) {

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/Bounded.h"
 #include "common/ConfigCenter.h"
 #include "common/Log.h"
 #include "device/EventIntake.h"
@@ -15,12 +16,10 @@
 
 namespace {
 
+using vexa::clampU32;
+
 constexpr const char* kSdkLogDir = "../../../../logs/drv_VEXA_dev/depend/VexaSDK";
 
-uint32_t clampU32(int64_t v) {
-    if (v < 0) return 0;
-    return v > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
-}
 
 // Directory of the running host executable, with forward slashes and a trailing slash.
 std::string exeDirectory() {

@@ -1,6 +1,7 @@
 // Operation messages carried out: a device's session ended (LOGOUT) or brought on line (REGISTER).
 #include <cstring>
 
+#include "common/Bounded.h"
 #include "common/Log.h"
 #include "common/LogLimit.h"
 #include "device/VexaDevice.h"
@@ -9,12 +10,10 @@
 #include "palsafe.h"
 
 namespace {
+
+using vexa::copyField;
 std::string L(const std::string& s) { return vexa::logText(s); }
 
-void copyField(char* dst, size_t cap, const std::string& src, size_t maxChars, const char* func) {
-    if (const int err = PAL_Strncpy_s(dst, cap, src.c_str(), maxChars))
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, func, "PAL_STRNCPY_S", err);
-}
 }  // namespace
 
 void CVexaDeviceMgr::setSessionKey(const VEXA_DEV_SESSION_KEY& key, const char* func, const std::string& id,

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/Bounded.h"
 #include "common/ConfigCenter.h"
 #include "common/JsonUtil.h"
 #include "common/Log.h"
@@ -15,15 +16,13 @@
 
 namespace {
 
+using vexa::clampU32;
+
 constexpr size_t kMaxDeviceDocument = 1023;
 constexpr const char* kSchema = "http://www.vexadev.local/ver20/XMLSchema";
 constexpr const char* kHttpHostsUrl = "/OVIX/Event/notification/httpHosts/1";
 constexpr const char* kPictureServerUrl = "/OVIX/System/PictureServer?format=json";
 
-uint32_t clampU32(int64_t v) {
-    if (v < 0) return 0;
-    return v > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(v);
-}
 
 bool isIpKind(const std::string& kind) { return kind == "ipAddress" || kind == "ipv4Address" || kind == "ipv6Address"; }
 

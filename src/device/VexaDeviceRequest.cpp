@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "common/Bounded.h"
 #include "common/ConfigCenter.h"
 #include "device/Context.h"
 #include "common/JsonUtil.h"
@@ -18,14 +19,11 @@
 
 namespace {
 
-void copyField(char* dst, size_t cap, const std::string& src, size_t maxChars, const char* func) {
-    const int err = PAL_Strncpy_s(dst, cap, src.c_str(), maxChars);
-    if (err != 0) __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, func, "PAL_STRNCPY_S", err);
-}
+using vexa::copyField;
 
 uint32_t waitMs() {
     const int64_t ms = CConfigCenter::instance()->reqWaitMs();
-    return ms > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
+    return vexa::clampU32(ms);
 }
 
 std::string wrapBody(const ModelCommand& cmd) {
