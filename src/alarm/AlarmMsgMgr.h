@@ -7,12 +7,13 @@
 
 #include "alarm/MsgWorker.h"
 #include "common/Singleton.h"
+#include "device/EventIntake.h"
 
 class CAlarmMsgMgr : public singleton<CAlarmMsgMgr>, public CMsgWorker {
 public:
     static constexpr size_t kDefaultBound = 100000;
-    // Alarm texts above this size are dropped at the door.
-    static constexpr size_t kMaxAlarmText = 4096;
+    // The device side drops longer texts at the door.
+    static constexpr size_t kMaxAlarmText = EventIntake::kMaxAlarmText;
 
     void init();
     // The clock of the drop-warning rate limit and of the converters' log gate.

@@ -6,8 +6,6 @@
 #include "device/EventIntake.h"
 #include "device/VexaDeviceMgr.h"
 
-static_assert(EventIntake::kMaxAlarmText == CAlarmMsgMgr::kMaxAlarmText, "one alarm text limit on both sides");
-
 namespace {
 
 class AlarmSideIntake final : public EventIntake {

