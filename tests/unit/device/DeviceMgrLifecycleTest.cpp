@@ -1,5 +1,4 @@
-// The manager's start and stop, its alarm loop on a manual clock, and its time and count rules:
-// log-record lines per period, media-session bounds and ages.
+// The manager's start and stop, its alarm loop on a manual clock, log-record lines, session tables.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -30,6 +29,10 @@ protected:
     size_t count() {
         std::lock_guard<std::mutex> lk(lock);
         return passes.size();
+    }
+    uint64_t passAt(size_t i) {
+        std::lock_guard<std::mutex> lk(lock);
+        return passes.at(i);
     }
     CVexaDeviceMgr* mgr = CVexaDeviceMgr::instance();
     vexa::ManualClock clock{31ull * 60 * 1000};  // just past the first period
@@ -86,10 +89,7 @@ TEST_F(Lifecycle, AlarmLoopRunsOncePerPeriodOfTheClockAndComesBackAfterRestart) 
     EXPECT_FALSE(vtest::waitUntil([&] { return count() == 2; }, std::chrono::milliseconds(50)));
     clock.advance(21 * 60 * 1000);
     ASSERT_TRUE(vtest::waitUntil([&] { return count() == 2; }));
-    {
-        std::lock_guard<std::mutex> lk(lock);
-        EXPECT_GE(passes[1] - first, CVexaDeviceMgr::kAlarmLoopPeriodMs);
-    }
+    EXPECT_GE(passAt(1) - first, CVexaDeviceMgr::kAlarmLoopPeriodMs);
     // A restart must bring the loop back (its stop flag is cleared).
     ASSERT_EQ(T()->Plugin_Fini(), 0u);
     clock.advance(60 * 60 * 1000);
@@ -146,7 +146,7 @@ TEST(LogRecordLines, OnePerPeriodPerDevice) {
     LogRecords records;
     const std::atomic<uint32_t> running{0};
     vtest::LogCapture log(2);
-    auto pushAll = [&](const std::string& id, uint32_t type, int n) {
+    auto pushAll = [&](const std::string& id, uint32_t type, int n = 1) {
         for (int i = 0; i < n; ++i) ASSERT_TRUE(records.push(id, type));
         for (int i = 0; i < 10; ++i) records.proc(running);  // up to 1000 records per pass
     };
@@ -154,20 +154,17 @@ TEST(LogRecordLines, OnePerPeriodPerDevice) {
     EXPECT_EQ(log.count("Device HB:[dev1,"), 2u);  // the first one and the 601st
     EXPECT_TRUE(log.contains("Device HB:[dev1,600]"));
     // Authentications advance the same counter.
-    pushAll("dev2", LOG_REC_HEARTBEAT, 1);
+    pushAll("dev2", LOG_REC_HEARTBEAT);
     pushAll("dev2", LOG_REC_AUTH, 3600);
     EXPECT_TRUE(log.contains("Device Auth:[dev2,3600]"));
     EXPECT_FALSE(log.contains("Device Auth:[dev2,1]"));
     // The refused-direct-connection count restarts after a login, all counts when the device leaves.
-    pushAll("dev3", LOG_REC_NO_DIRECT, 1);
-    pushAll("dev3", LOG_REC_RESET_NO_DIRECT, 1);
-    pushAll("dev3", LOG_REC_NO_DIRECT, 1);
+    for (uint32_t type : {LOG_REC_NO_DIRECT, LOG_REC_RESET_NO_DIRECT, LOG_REC_NO_DIRECT}) pushAll("dev3", type);
     EXPECT_EQ(log.count("[deviceID=dev3,1]device is added, but not allow direct connect."), 2u);
-    pushAll("dev1", LOG_REC_FORGET, 1);
-    pushAll("dev1", LOG_REC_HEARTBEAT, 1);
+    for (uint32_t type : {LOG_REC_FORGET, LOG_REC_HEARTBEAT}) pushAll("dev1", type);
     EXPECT_EQ(log.count("Device HB:[dev1,1]"), 2u);
     // Identifiers are cut to 31 characters.
-    pushAll(std::string(40, 'x'), LOG_REC_HEARTBEAT, 1);
+    pushAll(std::string(40, 'x'), LOG_REC_HEARTBEAT);
     EXPECT_TRUE(log.contains("Device HB:[" + std::string(31, 'x') + ",1]"));
 }
 

@@ -1,10 +1,10 @@
-// Pending requests on their own (no manager, no threads of its own) on a manual clock: answers
-// meeting their contexts in either order, races, drops, time-outs; then the answer conversions
-// and the refusals of the request channel.
+// Pending requests alone on a manual clock (answers meeting contexts in either order, races, drops,
+// time-outs), the answer conversions and the request channel's refusals.
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
+#include <future>
 #include <thread>
 
 #include "common/JsonUtil.h"
@@ -17,50 +17,41 @@ namespace {
 
 class Pending : public ::testing::Test {
 protected:
-    std::shared_ptr<CContext> ctx(uint32_t seq) { return std::make_shared<CContext>(seq, true, clock); }
-    void answer(int32_t user, uint32_t seq, const std::string* text, uint32_t err = 0) {
-        VEXA_CMS_ASYNC_ANSWER a{};
-        a.lUserHandle = user;
-        a.dwAsyncHandle = seq;
-        a.dwErrorNo = err;
-        a.pData = text ? text->data() : nullptr;
-        a.dwDataLen = text ? static_cast<uint32_t>(text->size()) : 0;
-        req.onAnswer(&a);
+    std::shared_ptr<CContext> added(uint32_t seq, bool acceptsList = true) {
+        auto x = std::make_shared<CContext>(seq, acceptsList, clock);
+        req.add(seq, x);
+        return x;
     }
-    void answer(int32_t user, uint32_t seq, const std::string& text) { answer(user, seq, &text); }
+    void send(VEXA_CMS_ASYNC_ANSWER a) { req.onAnswer(&a); }
+    void answer(int32_t user, uint32_t seq, const std::string& text) {
+        send({user, seq, 0, 0, text.data(), static_cast<uint32_t>(text.size()), 0});
+    }
     vexa::ManualClock clock;
     PendingRequests req{&clock};
 };
 
 TEST_F(Pending, WaitEndsWhenTheClockPassesItsLimit) {
-    auto x = ctx(303);
-    req.add(303, x);
+    auto x = added(303);
     vtest::LogCapture log(5);
-    std::atomic<uint32_t> rc{0};
-    std::atomic<uint64_t> endedAt{0};
     const uint64_t start = clock.nowMs();
-    std::thread waiter([&] {
-        rc = x->Wait(5000);
-        endedAt = clock.nowMs();
+    auto waiter = std::async(std::launch::async, [&] {
+        const uint32_t rc = x->Wait(5000);
+        return std::make_pair(rc, clock.nowMs() - start);  // read after the wait ended
     });
     // Time moves only here, a second per real millisecond: the wait must end on this clock.
-    for (int i = 0; i < 10000 && endedAt.load() == 0; ++i) {
+    for (int i = 0; i < 10000 && waiter.wait_for(std::chrono::milliseconds(1)) != std::future_status::ready; ++i)
         clock.advance(1000);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    waiter.join();
-    EXPECT_EQ(rc.load(), 258u);
-    EXPECT_GE(endedAt.load() - start, 5000u);
-    EXPECT_LT(endedAt.load() - start, 1000000u);  // not five real seconds (five thousand advances)
+    const auto [rc, waited] = waiter.get();
+    EXPECT_EQ(rc, 258u);
+    EXPECT_GE(waited, 5000u);
+    EXPECT_LT(waited, 1000000u);  // not five real seconds (five thousand advances)
     EXPECT_TRUE(log.contains("Wait timeout, AldonSeq:303, nMills:5000"));
-    req.remove(303, x.get());
 }
 
 TEST_F(Pending, RemovingAnOldContextLeavesTheNewerOne) {
-    auto older = ctx(404), newer = ctx(404);
-    req.add(404, older);
+    auto older = added(404);
     vtest::LogCapture log(5);
-    req.add(404, newer);
+    auto newer = added(404);
     EXPECT_TRUE(log.contains("The same aldon seq context!"));
     req.remove(404, older.get());
     EXPECT_EQ(req.find(404), newer);
@@ -69,41 +60,25 @@ TEST_F(Pending, RemovingAnOldContextLeavesTheNewerOne) {
 }
 
 TEST_F(Pending, ListAnswers) {
-    const char* texts[] = {"a", nullptr, "ccc"};
-    VEXA_CMS_LIST_ENTRY entries[3];
-    memset(entries, 0, sizeof entries);
-    for (int i = 0; i < 3; ++i) {
-        entries[i].pText = texts[i];
-        entries[i].dwTextLen = texts[i] ? static_cast<uint32_t>(strlen(texts[i])) : 0;
-    }
-    VEXA_CMS_LIST_ANSWER list{};
-    list.pEntries = entries;
-    list.dwCount = 3;
+    const VEXA_CMS_LIST_ENTRY entries[] = {{{}, "a", {}, 1, {}}, {{}, nullptr, {}, 0, {}}, {{}, "ccc", {}, 3, {}}};
+    const VEXA_CMS_LIST_ANSWER list{{}, entries, 3, {}};
     struct Case { uint32_t err; bool withData; bool accepts; bool entries; };
     const Case cases[] = {{0, true, true, true}, {5, true, true, false}, {0, false, true, false}, {0, true, false, false}};
     uint32_t seq = 500;
     for (const Case& c : cases) {
-        auto x = std::make_shared<CContext>(++seq, c.accepts, clock);
-        req.add(seq, x);
-        VEXA_CMS_ASYNC_ANSWER a{};
-        a.dwAsyncHandle = seq;
-        a.dwDataType = 7;
-        a.dwErrorNo = c.err;
-        a.pData = c.withData ? &list : nullptr;
-        a.dwDataLen = sizeof list;
-        req.onAnswer(&a);
+        auto x = added(++seq, c.accepts);
+        send({0, seq, 7, c.err, c.withData ? &list : nullptr, sizeof list, 0});
         EXPECT_EQ(x->Wait(0), c.err);
         const std::vector<std::string> all{"a", "", "ccc"};
         EXPECT_EQ(x->responseList(), c.entries ? all : std::vector<std::string>()) << seq;
         EXPECT_EQ(x->response(), "");  // the text is not touched by a list
-        req.remove(seq, x.get());
     }
 }
 
 // The sender registers its context just after the answer missed it: the answer must still
 // complete the wait at once.
 TEST_F(Pending, ContextRegisteredRightAfterTheMissGetsTheAnswer) {
-    auto x = ctx(9001);
+    auto x = std::make_shared<CContext>(9001, true, clock);
     req.setMissHook([&](uint32_t seq) {
         if (seq == 9001) req.add(9001, x);
     });
@@ -158,9 +133,7 @@ TEST_F(Pending, OnlyReallyDroppedAnswersAreLogged) {
     };
     vtest::LogCapture log(5);
     // Late: its context was already removed.
-    auto done = ctx(7001);
-    req.add(7001, done);
-    req.remove(7001, done.get());
+    req.remove(7001, added(7001).get());
     answer(21, 7001, "late");
     EXPECT_TRUE(log.contains(line(21, 7001)));
     // Early and claimed: no line; a duplicate of a kept answer is dropped, the first one counts.
@@ -168,25 +141,19 @@ TEST_F(Pending, OnlyReallyDroppedAnswersAreLogged) {
     EXPECT_FALSE(log.contains("AsynHandle=7002]"));
     answer(23, 7002, "again");
     EXPECT_TRUE(log.contains(line(23, 7002)));
-    auto x = ctx(7002);
-    req.add(7002, x);
+    auto x = added(7002);
     EXPECT_EQ(x->Wait(0), 0u);
     EXPECT_EQ(x->response(), "early");
-    req.remove(7002, x.get());
     // An answer without data still wakes its sender with the error number.
-    answer(26, 7005, nullptr, 9);
-    auto empty = ctx(7005);
-    req.add(7005, empty);
+    send({26, 7005, 0, 9, nullptr, 0, 0});
+    auto empty = added(7005);
     EXPECT_EQ(empty->Wait(0), 9u);
     EXPECT_EQ(empty->response(), "");
-    req.remove(7005, empty.get());
     // Unclaimed past its time to live: dropped when next looked at.
     answer(24, 7003, "stale");
     clock.advance(PendingRequests::kEarlyAnswerTtlMs + 1);
-    auto other = ctx(7004);
-    req.add(7004, other);
+    added(7004);
     EXPECT_TRUE(log.contains(line(24, 7003)));
-    req.remove(7004, other.get());
     // Over the bound: the oldest is evicted.
     for (uint32_t i = 0; i <= PendingRequests::kMaxEarlyAnswers; ++i) {
         answer(25, 8000 + i, "x");
@@ -198,17 +165,13 @@ TEST_F(Pending, OnlyReallyDroppedAnswersAreLogged) {
 }
 
 TEST_F(Pending, CloseReleasesEveryWaiterUntilOpenedAgain) {
-    auto x = ctx(700);
-    req.add(700, x);
+    auto x = added(700);
     std::thread w([&] { EXPECT_EQ(x->Wait(60000), 0x20000009u); });
     req.close();
     w.join();
-    auto late = ctx(701);
-    req.add(701, late);
-    EXPECT_EQ(late->Wait(60000), 0x20000009u);  // closed: ends at once
+    EXPECT_EQ(added(701)->Wait(60000), 0x20000009u);  // closed: ends at once
     req.open();
-    auto fresh = ctx(702);
-    req.add(702, fresh);
+    auto fresh = added(702);
     answer(1, 702, "ok");
     EXPECT_EQ(fresh->Wait(0), 0u);
 }
@@ -264,11 +227,7 @@ TEST(AnswerConversion, DeviceApiStatus) {
     for (const Case& c : cases) {
         Json::Value status;
         EXPECT_EQ(CVexaDevice::parseOVIXResponseStatus(c.xml, status), c.result) << c.xml;
-        if (c.subKey) {
-            EXPECT_EQ(status["subStatusCode"].asString(), c.subKey) << c.xml;
-        } else {
-            EXPECT_TRUE(status.isNull()) << c.xml;
-        }
+        EXPECT_EQ(status.isNull() ? "<none>" : status["subStatusCode"].asString(), c.subKey ? c.subKey : "<none>") << c.xml;
     }
 }
 
