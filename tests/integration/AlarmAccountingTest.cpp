@@ -15,7 +15,7 @@
 
 #include "alarm/AlarmMsgMgr.h"
 #include "GatewayFixture.h"
-#include "HostilePeer.h"
+#include "WirePeer.h"
 #include "devsim/AlarmTexts.h"
 
 namespace {
@@ -33,7 +33,7 @@ bool fullSize() {
 class RawAlarmLink {
 public:
     RawAlarmLink(uint16_t port, const std::string& deviceId) : m_peer(port) {
-        m_peer.send(hostile::alarmHello(deviceId, 2));
+        m_peer.send(vtest::alarmHello(deviceId, 2));
         ready = !m_peer.expect("alarmHelloAck").isNull();
         m_reader = std::thread([this] { readLoop(); });
     }
@@ -49,7 +49,7 @@ public:
                 devsim::ApiAlarm a;
                 a.deviceId = deviceId;
                 a.time = firstTime + i;
-                if (!m_peer.send(hostile::alarmFrame(static_cast<uint32_t>(i + 1), devsim::apiAlarmJson(a)))) return;
+                if (!m_peer.send(vtest::alarmFrame(static_cast<uint32_t>(i + 1), devsim::apiAlarmJson(a)))) return;
             }
         });
     }
@@ -57,10 +57,6 @@ public:
     std::vector<uint32_t> acks() {
         std::lock_guard<std::mutex> lk(m_lock);
         return m_acks;
-    }
-    size_t ackCount() {
-        std::lock_guard<std::mutex> lk(m_lock);
-        return m_acks.size();
     }
 
 private:
@@ -73,7 +69,7 @@ private:
             }
     }
 
-    hostile::Peer m_peer;
+    vtest::WirePeer m_peer;
     std::thread m_reader, m_writer;
     std::mutex m_lock;
     std::vector<uint32_t> m_acks;
@@ -129,9 +125,9 @@ protected:
         vtest::waitUntil([&] {
             maxQueued = std::max(maxQueued, CAlarmMsgMgr::instance()->queued());
             peakRss = std::max(peakRss, vtest::residentKiB());
-            const size_t p = link.ackCount() + m_count.load();
+            const size_t p = link.acks().size() + m_count.load();
             if (p != last) last = p, moved = std::chrono::steady_clock::now();
-            return (link.ackCount() >= nLink && m_count.load() + loggedDrops(log) >= sent) ||
+            return (link.acks().size() >= nLink && m_count.load() + loggedDrops(log) >= sent) ||
                    std::chrono::steady_clock::now() - moved > seconds(15);
         }, std::chrono::hours(1));
         const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();

@@ -5,13 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <mutex>
 #include <set>
 #include <thread>
 
 #include "GatewayFixture.h"
 #include "HostilePeer.h"
-#include "TestSupport.h"
 #include "devsim/AlarmTexts.h"
 #include "devsim/Equipment.h"
 
@@ -21,10 +19,11 @@ using devsim::AlarmState;
 using devsim::Family;
 using devsim::State;
 using hostile::Clock;
-using hostile::framed;
-using hostile::Peer;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
+using vtest::frame;
+using vtest::framed;
+using vtest::WirePeer;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kSanitized = true;
@@ -55,29 +54,19 @@ protected:
                            const std::string& type = "SecurityCP") {
         return addHost(id, family, type, active);
     }
-    static Json::Value auth(const std::string& nonce) {
-        Json::Value a = hostile::frame("auth");
-        a["proof"] = vexawire::hmacSha256Hex("k", nonce);
-        return a;
-    }
     static std::string arm(const vtest::HostDevice& d, const char* what = "arm") {
         return subKey(call(d, "PUT", std::string("/OVIX/SecurityCP/control/") + what + "/1?format=json"));
     }
     // The command connection of a raw device up to `stage`: 0 fresh, 1 challenged, 2 logged in.
-    static bool rawLogin(Peer& p, const std::string& id, int stage, std::string* nonce = nullptr) {
+    static bool rawLogin(WirePeer& p, const std::string& id, int stage, std::string* nonce = nullptr) {
         if (stage == 0) return p.ok();
-        Json::Value h = hostile::frame("hello");
-        h["deviceId"] = id;
-        h["protocolVersion"] = 2;
-        h["serial"] = "SN-" + id;
-        h["shortSerial"] = id;
-        h["firmware"] = "V1";
-        p.send(h);
+        p.send(frame("hello", {{"deviceId", id}, {"protocolVersion", 2}, {"serial", "SN-" + id}, {"shortSerial", id},
+                               {"firmware", "V1"}}));
         const Json::Value c = p.expect("challenge");
         if (c.isNull()) return false;
         if (nonce) *nonce = c["nonce"].asString();
         if (stage == 1) return true;
-        p.send(auth(c["nonce"].asString()));
+        p.send(vtest::authFrame("k", c["nonce"].asString()));
         return !p.expect("loginAck").isNull();
     }
     // A device-API JSON alarm whose active-post count tags it.
@@ -87,16 +76,8 @@ protected:
         x.activePostCount = tag;
         return devsim::apiAlarmJson(x);
     }
-    static Json::Value rawAlarm(uint32_t seq, const std::string& id) { return hostile::alarmFrame(seq, tagged(id, 1)); }
-    // A bystander that must be served whatever the others do.
-    void expectServed(const vtest::HostDevice& h, const devsim::DevicePtr& d) {
-        EXPECT_EQ(d->state(), State::LoggedIn);
-        EXPECT_EQ(arm(h), "ok");
-        EXPECT_EQ(arm(h, "disarm"), "ok");
-    }
+    static Json::Value rawAlarm(uint32_t seq, const std::string& id) { return vtest::alarmFrame(seq, tagged(id, 1)); }
 };
-
-// Malformed frames in every state.
 
 enum class Stage { CmdFresh, CmdChallenged, CmdLoggedIn, AlarmFresh, AlarmHelloed };
 const char* stageName(Stage s) {
@@ -104,7 +85,6 @@ const char* stageName(Stage s) {
                               "AlarmAfterHello"};
     return n[static_cast<int>(s)];
 }
-
 void PrintTo(Stage s, std::ostream* os) { *os << stageName(s); }
 
 // Each body would be ignored (unknown type) if it were well formed, so only its fault closes.
@@ -133,6 +113,7 @@ std::vector<BadFrame> badFrames() {
         {"numericType", framed("{\"type\":7}"), false},
         {"nullType", framed("{\"type\":null}"), false},
         {"deepNesting", framed("{\"type\":\"noSuchType\",\"a\":" + deep + "}"), false},
+        {"unknownType", framed("{\"type\":\"noSuchType\",\"x\":1}"), true},
     };
 }
 
@@ -144,25 +125,18 @@ TEST_P(BadFrames, CloseOnlyTheirConnectionAndRaiseNothing) {
     const bool pastLogin = stage == Stage::CmdLoggedIn || stage == Stage::AlarmHelloed;
     auto byHost = host("bystander", Family::Vexa);
     auto bystander = startDevice("bystander", Family::Vexa, devsim::makePanel()->handler(), true);
-    auto unknown = badFrames();
-    unknown.push_back({"unknownType", framed("{\"type\":\"noSuchType\",\"x\":1}"), true});
-    int n = 0;
-    for (const BadFrame& bf : unknown) {
+    for (const BadFrame& bf : badFrames()) {
         SCOPED_TRACE(bf.name);
-        const std::string id = "raw-" + std::to_string(n++);
+        const std::string id = std::string("raw-") + bf.name;
         host(id, Family::Vexa, false);  // alarms of an inactive device raise no event
-        Peer cmd(regPort);
+        WirePeer cmd(regPort), alarm;
         std::string nonce;
         ASSERT_TRUE(rawLogin(cmd, id, alarmSide ? 2 : static_cast<int>(stage), &nonce));
-        std::unique_ptr<Peer> alarm;
-        if (alarmSide) {
-            alarm.reset(new Peer(alarmPort));
-            if (stage == Stage::AlarmHelloed) {
-                alarm->send(hostile::alarmHello(id, 2));
-                ASSERT_FALSE(alarm->expect("alarmHelloAck").isNull());
-            }
+        if (alarmSide) alarm.connect(alarmPort);
+        if (stage == Stage::AlarmHelloed) {
+            ASSERT_TRUE(alarm.send(vtest::alarmHello(id, 2)) && !alarm.expect("alarmHelloAck").isNull());
         }
-        Peer& target = alarmSide ? *alarm : cmd;
+        WirePeer& target = alarmSide ? alarm : cmd;
         target.raw(bf.bytes);
         if (!(bf.fineAfterLogin && (pastLogin || std::string(bf.name) == "unknownType"))) {
             EXPECT_TRUE(target.waitClosed(kPromptCloseMs));
@@ -170,22 +144,20 @@ TEST_P(BadFrames, CloseOnlyTheirConnectionAndRaiseNothing) {
             EXPECT_TRUE(rawLogin(target, id, 1));
         } else {
             const std::pair<Json::Value, const char*> next[] = {
-                {}, {auth(nonce), "loginAck"}, {hostile::frame("heartbeat"), "heartbeatAck"},
-                {hostile::alarmHello(id, 2), "alarmHelloAck"}, {rawAlarm(77, id), "alarmAck"}};
+                {}, {vtest::authFrame("k", nonce), "loginAck"}, {frame("heartbeat"), "heartbeatAck"},
+                {vtest::alarmHello(id, 2), "alarmHelloAck"}, {rawAlarm(77, id), "alarmAck"}};
             target.send(next[static_cast<int>(stage)].first);
             const Json::Value answer = target.expect(next[static_cast<int>(stage)].second);
             EXPECT_FALSE(answer.isNull());
-            if (stage == Stage::AlarmHelloed) {
-                EXPECT_EQ(answer["seq"].asUInt(), 77u);
-            }
+            EXPECT_TRUE(stage != Stage::AlarmHelloed || answer["seq"].asUInt() == 77u) << answer["seq"];
         }
         // A broken alarm link leaves its command session alone.
-        if (alarmSide) {
-            cmd.send(hostile::frame("heartbeat"));
-            EXPECT_FALSE(cmd.expect("heartbeatAck").isNull());
-        }
+        EXPECT_TRUE(!alarmSide || cmd.heartbeat());
     }
-    expectServed(byHost, bystander);
+    // The bystander is served whatever the others did.
+    EXPECT_EQ(bystander->state(), State::LoggedIn);
+    EXPECT_EQ(arm(byHost), "ok");
+    EXPECT_EQ(arm(byHost, "disarm"), "ok");
     EXPECT_EQ(statuses(byHost).size(), 1u);
     EXPECT_TRUE(events().empty());
 }
@@ -194,8 +166,6 @@ INSTANTIATE_TEST_SUITE_P(EveryState, BadFrames,
                          ::testing::Values(Stage::CmdFresh, Stage::CmdChallenged, Stage::CmdLoggedIn,
                                            Stage::AlarmFresh, Stage::AlarmHelloed),
                          [](const ::testing::TestParamInfo<Stage>& i) { return std::string(stageName(i.param)); });
-
-// Floods of connections that never log in.
 
 TEST_F(Hostile, IdleAndHalfFrameFloodsEndAtTheLoginLimitWhileARealDeviceIsServed) {
     // Eight groups of connections, two descriptors each in this process; leave room for the rest.
@@ -240,9 +210,9 @@ TEST_F(Hostile, IdleAndHalfFrameFloodsEndAtTheLoginLimitWhileARealDeviceIsServed
     // Every flood connection is closed by the pre-login limit (10 s).
     EXPECT_EQ(cmdCrowd.reap(milliseconds(10000 + kCloseSlackMs)), 0u);
     EXPECT_EQ(alarmCrowd.reap(milliseconds(kCloseSlackMs)), 0u);
-    const auto last = std::max(cmdCrowd.lastClose, alarmCrowd.lastClose);
-    hostile::figure("last flood connection closed after",
-                    std::chrono::duration<double, std::milli>(last - floodUp).count(), "ms");
+    const auto last = std::max(cmdCrowd.lastClose, alarmCrowd.lastClose) - floodUp;
+    hostile::figure("last flood connection closed after", std::chrono::duration<double, std::milli>(last).count(),
+                    "ms");
     const long rss = vtest::residentKiB();
     hostile::figure("resident memory after flood", rss / 1024.0, "MiB");
     // Resident memory keeps what the allocator may reuse; live heap shows a leak per connection.
@@ -281,8 +251,6 @@ TEST_F(SmallPendingCap, ConnectionsBeyondTheCapCloseAtOnce) {
     startDevice("after-cap", Family::Vexa, nullptr, true);
 }
 
-// Alarm links of strangers.
-
 TEST_F(Hostile, StrangerAlarmLinksAreRefusedAndRaiseNothing) {
     auto hv = host("legit-v", Family::Vexa);
     auto ha = host("legit-a", Family::AldonV5, true, "encodingDev");
@@ -290,12 +258,9 @@ TEST_F(Hostile, StrangerAlarmLinksAreRefusedAndRaiseNothing) {
     auto v = startDevice("legit-v", Family::Vexa, nullptr, true);
     auto a = startDevice("legit-a", Family::AldonV5, nullptr, true);
     struct Case {
-        const char* name;
-        const char* from;
-        const char* id;
+        const char *name, *from, *id;
         int version;
-        const char* key;  // null: no sessionKey member
-        const char* reason;
+        const char *key, *reason;  // key null: no sessionKey member
     } cases[] = {
         {"unknownIdentifier", "127.0.0.1", "nobody", 2, nullptr, "auth"},
         {"knownWithoutSession", "127.0.0.1", "known-off", 2, nullptr, "auth"},
@@ -307,11 +272,9 @@ TEST_F(Hostile, StrangerAlarmLinksAreRefusedAndRaiseNothing) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        Peer p(alarmPort, c.from);
+        WirePeer p(alarmPort, c.from);
         ASSERT_TRUE(p.ok());
-        Json::Value h = hostile::alarmHello(c.id, c.version);
-        if (c.key) h["sessionKey"] = c.key;
-        p.send(h);
+        p.send(vtest::alarmHello(c.id, c.version, c.key));
         p.send(rawAlarm(1, c.id));  // must never become an event
         EXPECT_TRUE(p.waitClosed(kPromptCloseMs));
         EXPECT_EQ(p.refusal(), c.reason);
@@ -334,8 +297,6 @@ TEST_F(Hostile, StrangerAlarmLinksAreRefusedAndRaiseNothing) {
     EXPECT_TRUE(v->waitUntil([](const devsim::DeviceStatus& s) { return s.alarmState == AlarmState::Closed; },
                              seconds(10)));
 }
-
-// Answers nobody asked for, and answers whose error is not a success.
 
 TEST_F(Hostile, ForeignAndMalformedAnswersNeverCompleteARequest) {
     auto hp = host("panel-x", Family::Vexa);
@@ -366,10 +327,7 @@ TEST_F(Hostile, ForeignAndMalformedAnswersNeverCompleteARequest) {
         devsim::Answer real = inner(req);
         if (!c || req["type"].asString() != "config") return real;
         // The impostors answer "failure" so a mix-up is visible in the host's result.
-        Json::Value fake(Json::objectValue);
-        fake["type"] = "configAnswer";
-        fake["error"] = 0;
-        fake["data"] = "{\"status\":500,\"data\":{}}";
+        Json::Value fake = frame("configAnswer", {{"error", 0}, {"data", "{\"status\":500,\"data\":{}}"}});
         if (c->foreignSeq) {
             fake["seq"] = req["seq"].asUInt() + 7777u;
             if (devsim::Device* d = self.load()) d->sendFrame(fake);
@@ -388,10 +346,7 @@ TEST_F(Hostile, ForeignAndMalformedAnswersNeverCompleteARequest) {
         SCOPED_TRACE(c.name);
         now = &c;
         const std::string got = arm(hp);
-        if (c.ok)
-            EXPECT_EQ(got, "ok");
-        else
-            EXPECT_NE(got, "ok");
+        EXPECT_EQ(got == "ok", c.ok) << got;
         panel->clearRequests();
         now = nullptr;
         arm(hp, "disarm");
@@ -402,47 +357,35 @@ TEST_F(Hostile, ForeignAndMalformedAnswersNeverCompleteARequest) {
     EXPECT_EQ(statuses(hp).size(), 1u);
 }
 
-// No alarm lost across a forced alarm-link close.
-
 TEST_F(Hostile, UnacknowledgedAlarmsComeBackAfterTheAlarmLinkDrops) {
-    struct Case {
-        const char* name;
-        bool deaf;  // the first link never reads its acknowledgements: every alarm is resent
-    } cases[] = {{"dropRightAfterPush", false}, {"acknowledgementsNeverRead", true}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string id = std::string("drop-") + c.name;
+    for (const bool deaf : {false, true}) {  // deaf: the first link never reads its acknowledgements
+        const std::string name = deaf ? "acknowledgementsNeverRead" : "dropRightAfterPush";
+        SCOPED_TRACE(name);
+        const std::string id = "drop-" + name;
         const size_t before = events().size();
         host(id, Family::AldonV5, true, "encodingDev");
         auto d = startDevice(id, Family::AldonV5);
-        d->setAlarmLinkDeaf(c.deaf);
+        d->setAlarmLinkDeaf(deaf);
         d->connectAlarm();
-        ASSERT_TRUE(d->waitAlarm(c.deaf ? AlarmState::Hello : AlarmState::Ready, seconds(15)));
+        ASSERT_TRUE(d->waitAlarm(deaf ? AlarmState::Hello : AlarmState::Ready, seconds(15)));
         constexpr int kAlarms = 300;
         for (int i = 0; i < kAlarms; ++i) d->pushAlarm(2, 2, tagged(id, i));
-        if (c.deaf) {
-            ASSERT_TRUE(waitEvents(before + kAlarms));
-        }
+        ASSERT_TRUE(!deaf || waitEvents(before + kAlarms));
         d->dropAlarmLink();
         d->setAlarmLinkDeaf(false);
         d->connectAlarm();
         ASSERT_TRUE(d->waitAlarm(AlarmState::Ready, seconds(15)));
         ASSERT_TRUE(d->waitUntil([](const devsim::DeviceStatus& s) { return s.alarmsUnacked == 0; }, seconds(30)));
         const auto st = d->status();
-        if (c.deaf) {
-            EXPECT_EQ(st.alarmsResent, static_cast<uint64_t>(kAlarms));
-        }
-        hostile::figure((std::string("alarms resent, ") + c.name).c_str(), static_cast<double>(st.alarmsResent),
-                        "alarms");
+        EXPECT_TRUE(!deaf || st.alarmsResent == static_cast<uint64_t>(kAlarms)) << st.alarmsResent << " resent";
+        hostile::figure(("alarms resent, " + name).c_str(), double(st.alarmsResent), "alarms");
         // Duplicates are allowed (an alarm whose acknowledgement was lost comes again); gaps are not.
         std::set<int> tags;
-        vtest::waitUntil(
-            [&] {
-                for (const auto& e : events())
-                    if (e.device == id) tags.insert(e.info.iActivePostCount);
-                return tags.size() >= static_cast<size_t>(kAlarms);
-            },
-            seconds(20));
+        vtest::waitUntil([&] {
+            for (const auto& e : events())
+                if (e.device == id) tags.insert(e.info.iActivePostCount);
+            return tags.size() >= static_cast<size_t>(kAlarms);
+        }, seconds(20));
         for (int i = 0; i < kAlarms; ++i) EXPECT_EQ(tags.count(i), 1u) << "alarm " << i << " lost";
     }
 }

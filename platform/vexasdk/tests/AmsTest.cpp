@@ -20,10 +20,6 @@ std::string describeAlarm(int32_t listen, const VEXA_ALARM_MSG* m) {
            (w[6] && uint32_t(w[7]) == 1 ? " header" : "");
 }
 
-Json::Value alarm(uint32_t seq, const std::string& payload) {
-    return msg("alarm", {{"seq", seq}, {"alarmType", 2}, {"dataType", 1}, {"payload", payload}});
-}
-
 }  // namespace
 
 VEXA_BOOL alarmCb(int32_t listen, VEXA_ALARM_MSG* m, void*) {
@@ -45,7 +41,7 @@ using AmsTest = SdkTest;
 // command library handed out (from any address), the others by the session's address. Refused
 // links close at once, accepted ones when silent for the keep-alive; the session stays.
 TEST_F(AmsTest, AlarmHelloRules) {
-    TestClient v1, a1, a2;
+    WirePeer v1, a1, a2;
     std::string k1, k2;
     ASSERT_TRUE(login(v1, "vexa-1") >= 0 && login(a1, "aldon-1", 4, &k1) >= 0 && login(a2, "aldon-2", 4, &k2) >= 0);
     VEXA_DEV_SESSION_KEY cleared{};
@@ -61,13 +57,13 @@ TEST_F(AmsTest, AlarmHelloRules) {
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(std::string(tc.id ? tc.id : "-") + "/" + std::to_string(tc.proto) + "/" + (tc.from ? tc.from : "-"));
-        TestClient c;
-        const bool sent = tc.id || (c.connect(m_amsPort) && c.send(alarm(1, "early")));
+        WirePeer c;
+        const bool sent = tc.id || (c.connect(m_amsPort) && c.send(vtest::alarmFrame(1, "early", 1)));
         EXPECT_EQ(tc.id ? alarmHello(c, tc.id, tc.proto, tc.key, tc.from)
                         : sent ? "refused:" + c.expect("refused")["reason"].asString() : "",
                   tc.expect);
         EXPECT_TRUE(c.waitClosed());
-        EXPECT_TRUE(heartbeatWorks(v1));
+        EXPECT_TRUE(v1.heartbeat());
     }
     std::lock_guard<std::mutex> lk(m_rec.mu);
     EXPECT_TRUE(m_rec.alarms.empty());
@@ -85,7 +81,7 @@ TEST_F(AmsTest, PendingLoginCapAndStats) {
         const uint64_t refusedBefore = stats(&st) ? st.qwRefusedConnections : ~0ull;
         const uint32_t two = 2, zero = 0;
         ASSERT_TRUE(setCfg(VEXA_SDK_MAX_PENDING_LOGINS, &two));
-        TestClient w1, w2, over;
+        WirePeer w1, w2, over;
         ASSERT_TRUE(w1.connect(port) && w2.connect(port));
         for (int i = 0; i < 500 && stats(&st) && st.dwPendingLogins != 2; ++i) usleep(10000);
         ASSERT_TRUE(over.connect(port) && over.waitClosed() && stats(&st));
@@ -98,7 +94,7 @@ TEST_F(AmsTest, PendingLoginCapAndStats) {
 
 // Every alarm form becomes its record; the acknowledgement waits until the callback returned.
 TEST_F(AmsTest, AlarmRecords) {
-    TestClient cmd, c;
+    WirePeer cmd, c;
     ASSERT_TRUE(bound(cmd, c, "panel-9"));
     const struct { const char* name; std::string members, expect; } cases[] = {
         {"plain", R"("alarmType":2,"dataType":1,"payload":"<EventNotificationAlert/>"})", "2/1|panel-9|<EventNotificationAlert/>"},
@@ -115,7 +111,7 @@ TEST_F(AmsTest, AlarmRecords) {
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.name);
         m_rec.locked([&] { m_rec.alarms.clear(), m_rec.alarmGateClosed = true, m_rec.inAlarmCallback = 0; });
-        c.sendRaw(framed(R"({"type":"alarm","seq":)" + std::to_string(++seq) + "," + tc.members));
+        c.raw(framed(R"({"type":"alarm","seq":)" + std::to_string(++seq) + "," + tc.members));
         ASSERT_TRUE(m_rec.waitFor([&] { return m_rec.inAlarmCallback == 1; }));
         EXPECT_TRUE(c.expect("alarmAck", 20).isNull());  // held in the callback: no acknowledgement yet
         m_rec.locked([&] { m_rec.alarmGateClosed = false; });

@@ -118,9 +118,9 @@ using CmsTest = SdkTest;
 TEST_F(CmsTest, RegistrationFramesAndRecords) {
     const std::string id = "dev-full";
     m_rec.keys[id] = m_rec.keys["dev-refused"] = "secret";
-    TestClient c, d;
+    WirePeer c, d;
     ASSERT_TRUE(c.connect(m_port));
-    c.send(msg("dasRequest", {{"deviceId", id}, {"serverAddress", "198.51.100.1"}, {"serverPort", 7660}}));
+    c.send(frame("dasRequest", {{"deviceId", id}, {"serverAddress", "198.51.100.1"}, {"serverPort", 7660}}));
     EXPECT_EQ(vexawire::encodeFrame(c.expect("dasAnswer")).substr(4),
               R"({"address":"10.1.2.3","domain":"vexa.example","port":7661,"serverId":"das_1","type":"dasAnswer"})");
     const std::string nonce = handshake(d, id, "secret", 4);
@@ -133,7 +133,7 @@ TEST_F(CmsTest, RegistrationFramesAndRecords) {
               R"("subscribeMode":0},"alarmTimeoutCount":4,"keepAliveSec":30,"storageServer":{"accessKey":"ak",)"
               R"("address":"","enable":1,"port":0,"secretKey":"sk"},"timeoutCount":1,"type":"loginAck","userHandle":)" +
                   h + "}");
-    ASSERT_TRUE(heartbeatWorks(d) && d.send(msg("logout")) && d.waitClosed());
+    ASSERT_TRUE(d.heartbeat() && d.send(frame("logout")) && d.waitClosed());
     ASSERT_TRUE(m_rec.waitFor([&] { return m_rec.reg.size() == 6; }));
     const std::string who = " dev-full 127.0.0.1 :0", tail = " " + sk["key"].asString() + " " + sk["companion"].asString() + " AB1234567890 4";
     EXPECT_EQ(m_rec.reg, (std::vector<std::string>{"13 -1 dev-full 127.0.0.1 198.51.100.1:7660    0",
@@ -141,7 +141,7 @@ TEST_F(CmsTest, RegistrationFramesAndRecords) {
                                                    "0 " + h + who + tail + " defaults 30,3,30,3", "8 " + h + who + tail,
                                                    "1 " + h + who + tail}));
     EXPECT_TRUE(m_rec.exc.empty());  // a logout is no exception
-    TestClient refused;  // the plug-in refuses the login itself
+    WirePeer refused;  // the plug-in refuses the login itself
     handshake(refused, "dev-refused", "secret");
     EXPECT_EQ(refused.expect("refused")["reason"].asString(), "login");
 }
@@ -151,7 +151,7 @@ TEST_F(CmsTest, RegistrationFramesAndRecords) {
 // with their command session, and with their own listener.
 TEST_F(CmsTest, SessionEnds) {
     amsListen(0);  // no keep-alive: only the session's end may close the links
-    TestClient silent, lost, lostLink, forced, first, firstLink, second, secondLink, newLink, stopped;
+    WirePeer silent, lost, lostLink, forced, first, firstLink, second, secondLink, newLink, stopped;
     m_rec.keepAlive = 1;
     const int32_t hs = login(silent, "dev-silent");
     m_rec.locked([&] { m_rec.keepAlive = 30; });
@@ -170,16 +170,16 @@ TEST_F(CmsTest, SessionEnds) {
     ASSERT_TRUE(bound(first, firstLink, "dev-dup"));
     const int32_t h2 = login(second, "dev-dup");
     EXPECT_EQ(first.expect("refused")["reason"].asString(), "duplicate");
-    EXPECT_TRUE(firstLink.waitClosed() && heartbeatWorks(second));
+    EXPECT_TRUE(firstLink.waitClosed() && second.heartbeat());
     EXPECT_EQ(alarmHello(secondLink, "dev-dup", 2), "alarmHelloAck");
     ASSERT_TRUE(VEXA_AMS_StopListen(m_amsListen));
-    EXPECT_TRUE(secondLink.waitClosed() && heartbeatWorks(second));
-    EXPECT_FALSE(TestClient().connect(m_amsPort));
+    EXPECT_TRUE(secondLink.waitClosed() && second.heartbeat());
+    EXPECT_FALSE(WirePeer().connect(m_amsPort));
     ASSERT_GE(login(stopped, "dev-stop"), 0);
     ASSERT_TRUE(VEXA_CMS_StopListen(m_listen));
     EXPECT_TRUE(stopped.waitClosed() && second.waitClosed());
     EXPECT_FALSE(VEXA_CMS_StopListen(m_listen) || VEXA_CMS_ForceLogout(h2));
-    EXPECT_FALSE(TestClient().connect(m_port));
+    EXPECT_FALSE(WirePeer().connect(m_port));
     EXPECT_EQ(m_rec.count("1 "), 2u);
     EXPECT_EQ(m_rec.exc.size(), 2u);
 }
@@ -187,7 +187,7 @@ TEST_F(CmsTest, SessionEnds) {
 // Frames out of the protocol's order are refused "protocol" and close only their connection; a
 // logged-in session that breaks goes off line with exception 2.
 TEST_F(CmsTest, ProtocolErrorsCloseOnlyThatConnection) {
-    TestClient good;
+    WirePeer good;
     int32_t hBad = -1;
     ASSERT_GE(login(good, "dev-good"), 0);
     const struct { const char* name; std::string bytes; bool afterLogin; } cases[] = {
@@ -200,11 +200,11 @@ TEST_F(CmsTest, ProtocolErrorsCloseOnlyThatConnection) {
     };
     for (const auto& tc : cases) {
         SCOPED_TRACE(tc.name);
-        TestClient bad;
+        WirePeer bad;
         EXPECT_TRUE(tc.afterLogin ? (hBad = login(bad, "dev-bad")) >= 0 : bad.connect(m_port));
-        bad.sendRaw(framed(R"({"type":"noSuchFrame"})") + tc.bytes);  // unknown types are ignored
+        bad.raw(framed(R"({"type":"noSuchFrame"})") + tc.bytes);  // unknown types are ignored
         EXPECT_EQ(bad.expect("refused")["reason"].asString(), "protocol");
-        EXPECT_TRUE(bad.waitClosed() && heartbeatWorks(good));
+        EXPECT_TRUE(bad.waitClosed() && good.heartbeat());
     }
     ASSERT_TRUE(m_rec.waitFor([&] { return m_rec.exc.size() == 1; }));
     EXPECT_EQ(m_rec.exc, std::vector<std::string>{"2 " + std::to_string(hBad)});
@@ -217,7 +217,7 @@ TEST_F(CmsTest, ProtocolErrorsCloseOnlyThatConnection) {
 // result; list answers become data type 7 with no text for a null entry; a session's end fails
 // what still waits.
 TEST_F(CmsTest, RequestsAndAnswers) {
-    TestClient c;
+    WirePeer c;
     const int32_t h = login(c, "dev-cfg");
     const std::string hs = std::to_string(h);
     auto r1 = configReq("{\"a\":1}"), r2 = configReq(nullptr), r3 = configReq("x");
@@ -233,10 +233,10 @@ TEST_F(CmsTest, RequestsAndAnswers) {
     EXPECT_EQ(c.expect("ferro")["command"].asString(), "GETSTATE");
     Json::Value list(Json::arrayValue);
     list.append("x"), list.append(Json::Value()), list.append("z");
-    c.send(msg("configAnswer", {{"seq", 999999}, {"error", 0}, {"data", "stray"}}));
-    c.send(msg("ferroAnswer", {{"seq", f.dwAsyncHandle}, {"error", 0}, {"data", "STATE=1"}}));
-    c.send(msg("configAnswer", {{"seq", r2.dwAsyncHandle}, {"error", 0}, {"list", list}}));
-    c.send(msg("configAnswer", {{"seq", r1.dwAsyncHandle}, {"error", 5}, {"data", "denied"}}));
+    c.send(frame("configAnswer", {{"seq", 999999}, {"error", 0}, {"data", "stray"}}));
+    c.send(frame("ferroAnswer", {{"seq", f.dwAsyncHandle}, {"error", 0}, {"data", "STATE=1"}}));
+    c.send(frame("configAnswer", {{"seq", r2.dwAsyncHandle}, {"error", 0}, {"list", list}}));
+    c.send(frame("configAnswer", {{"seq", r1.dwAsyncHandle}, {"error", 5}, {"data", "denied"}}));
     std::vector<std::string> want{hs + " " + std::to_string(f.dwAsyncHandle) + " 0 0 STATE=1",
                                   hs + " " + std::to_string(r2.dwAsyncHandle) + " 7 0 [x][null][z]",
                                   hs + " " + std::to_string(r1.dwAsyncHandle) + " 0 7 denied"};
@@ -245,12 +245,12 @@ TEST_F(CmsTest, RequestsAndAnswers) {
         {0.0, VEXA_SDK_ERR_MALFORMED},     {Json::Value(), VEXA_SDK_ERR_MALFORMED},      {false, VEXA_SDK_ERR_MALFORMED}};
     for (const auto& e : errors) {
         ASSERT_TRUE(VEXA_CMS_ConfigDev(h, 0, &r3, VEXA_CMS_RECORD_MODEL));
-        c.send(msg("configAnswer", {{"seq", c.expect("config")["seq"]}, {"error", e.first}}));
+        c.send(frame("configAnswer", {{"seq", c.expect("config")["seq"]}, {"error", e.first}}));
         want.push_back(hs + " " + std::to_string(r3.dwAsyncHandle) + " 0 " + std::to_string(e.second) + " ");
     }
     VEXA_CMS_TALK_PARAM t{};
     auto talk = callAsync([&] { return VEXA_CMS_GetDevConfig(h, 1, &t, sizeof t); });
-    c.send(msg("getConfigAnswer", {{"seq", c.expect("getConfig")["seq"]}, {"error", 0}, {"audioCodec", 2}}));
+    c.send(frame("getConfigAnswer", {{"seq", c.expect("getConfig")["seq"]}, {"error", 0}, {"audioCodec", 2}}));
     EXPECT_TRUE(talk.get().first);
     EXPECT_EQ(t.dwAudioCodec, 2u);
     ASSERT_TRUE(VEXA_CMS_ConfigDev(h, VEXA_CMS_CONFIG_DATA, &r3, VEXA_CMS_RECORD_MODEL));
@@ -269,7 +269,7 @@ TEST_F(CmsTest, RequestsAndAnswers) {
 // receive time-out whatever the send time-outs say, fail on any answer but an integer "error"
 // of 0, and never write past the caller's buffer.
 TEST_F(CmsTest, PassThroughOutcomes) {
-    TestClient c;
+    WirePeer c;
     const int32_t h = login(c, "dev-ovix");
     const VEXA_CMS_SEND_RECV_PARAM_T recv{1000, VEXA_CMS_TIMEOUT_BY_ORDER, {}}, send{1, VEXA_CMS_TIMEOUT_BY_ORDER, {}};
     ASSERT_TRUE(VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_SEND_RECV_PARAM, &recv) && VEXA_CMS_SetSDKLocalCfg(VEXA_CMS_SEND_RECV_PARAM, &send));
@@ -289,7 +289,7 @@ TEST_F(CmsTest, PassThroughOutcomes) {
         VEXA_CMS_PASSTHROUGH p = passThrough("PUT /OVIX/System/time", "<Time/>", out.data(), tc.outSize);
         p.dwSendTimeOut = 1;
         auto fut = callAsync([&] { return VEXA_CMS_OVIXPassThrough(h, &p); });
-        Json::Value q = c.expect("ovix"), a = msg("ovixAnswer", {{"seq", q["seq"]}, {"body", tc.body}});
+        Json::Value q = c.expect("ovix"), a = frame("ovixAnswer", {{"seq", q["seq"]}, {"body", tc.body}});
         EXPECT_EQ(q["request"].asString() + "|" + q["body"].asString(), "PUT /OVIX/System/time|<Time/>");
         if (!(tc.error == absent)) a["error"] = tc.error;
         std::this_thread::sleep_for(std::chrono::milliseconds(std::max(tc.answerAfterMs, 0)));
@@ -299,7 +299,7 @@ TEST_F(CmsTest, PassThroughOutcomes) {
         EXPECT_EQ(out[tc.outSize], '#');
     }
     // A late answer for the timed-out request is dropped and the session stays usable.
-    EXPECT_TRUE(heartbeatWorks(c));
+    EXPECT_TRUE(c.heartbeat());
 }
 
 TEST(SdkApi, ParameterAndLifecycleErrors) {

@@ -1,20 +1,14 @@
-// Both stand-in libraries on loopback, with recording callbacks and a raw device-side client.
+// Both stand-in libraries on loopback, with recording callbacks, driven by raw device-side peers.
 #ifndef VEXASDK_TEST_CLIENT_H
 #define VEXASDK_TEST_CLIENT_H
 
 #include "VexaAmsSdk.h"
 #include "VexaCmsSdk.h"
-#include "WireFrame.h"
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <arpa/inet.h>
+#include "WirePeer.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <future>
@@ -24,73 +18,11 @@
 #include <utility>
 #include <vector>
 
-class TestClient {
-public:
-    ~TestClient() { close(); }
-    // from: the loopback address to connect from (another device's address).
-    bool connect(uint16_t port, const char* from = nullptr) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        if (m_fd < 0 || (from && (inet_pton(AF_INET, from, &a.sin_addr) != 1 ||
-                                  ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)))
-            return false;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        return ::connect(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-    }
-    void close() {
-        if (m_fd >= 0) ::close(std::exchange(m_fd, -1));
-    }
-    bool sendRaw(const std::string& b) { return ::send(m_fd, b.data(), b.size(), MSG_NOSIGNAL) == ssize_t(b.size()); }
-    bool send(const Json::Value& m) { return sendRaw(vexawire::encodeFrame(m)); }
-    // Next frame; false when none came within timeoutMs of quiet, on close or on a bad frame.
-    bool recv(Json::Value& out, int timeoutMs = 5000) {
-        timeval tv{timeoutMs / 1000, timeoutMs % 1000 * 1000};
-        setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-        for (std::string why;;) {
-            const auto r = m_dec.next(out, why);
-            if (r != vexawire::FrameDecoder::Result::NeedMore) return r == vexawire::FrameDecoder::Result::Frame;
-            char buf[65536];
-            const ssize_t n = ::recv(m_fd, buf, sizeof buf, 0);
-            if (n <= 0) {
-                m_eof = n == 0 || (errno != EAGAIN && errno != EINTR);
-                return false;
-            }
-            m_dec.feed(buf, size_t(n));
-        }
-    }
-    // Next frame of the given type (others skipped); null when none came.
-    Json::Value expect(const std::string& type, int timeoutMs = 5000) {
-        Json::Value m;
-        while (recv(m, timeoutMs))
-            if (m["type"].asString() == type) return m;
-        return Json::Value();
-    }
-    // True once the library closed the connection (frames still queued are skipped).
-    bool waitClosed(int timeoutMs = 10000) {
-        Json::Value m;
-        for (int waited = 0; !m_eof && waited < timeoutMs; waited += 50) recv(m, 50);
-        return m_eof;
-    }
+using vtest::frame;
+using vtest::framed;
+using vtest::WirePeer;
 
-private:
-    int m_fd = -1;
-    bool m_eof = false;
-    vexawire::FrameDecoder m_dec;
-};
-
-inline Json::Value msg(const char* type, std::initializer_list<std::pair<const char*, Json::Value>> members = {}) {
-    Json::Value m(Json::objectValue);
-    m["type"] = type;
-    for (const auto& kv : members) m[kv.first] = kv.second;
-    return m;
-}
 inline std::string field(const char* p, size_t cap) { return std::string(p, strnlen(p, cap)); }
-inline std::string framed(const std::string& b) {
-    const uint32_t n = uint32_t(b.size());
-    return std::string{char(n >> 24), char(n >> 16), char(n >> 8), char(n)} + b;
-}
 
 // What the callbacks saw, and how they answer.
 struct Recorder {
@@ -142,15 +74,15 @@ protected:
         m_amsPort = VEXA_AMS_GetListenPort(m_amsListen);
     }
     // connect, hello, challenge, auth with a proof made from proofKey; returns the nonce.
-    std::string handshake(TestClient& c, const std::string& id, const std::string& proofKey, int proto = 2) {
+    std::string handshake(WirePeer& c, const std::string& id, const std::string& proofKey, int proto = 2) {
         EXPECT_TRUE(c.connect(m_port));
-        c.send(msg("hello", {{"deviceId", id}, {"protocolVersion", proto}, {"shortSerial", "AB1234567890"}}));
+        c.send(frame("hello", {{"deviceId", id}, {"protocolVersion", proto}, {"shortSerial", "AB1234567890"}}));
         const std::string nonce = c.expect("challenge")["nonce"].asString();
-        c.send(msg("auth", {{"proof", vexawire::hmacSha256Hex(proofKey, nonce)}}));
+        c.send(vtest::authFrame(proofKey, nonce));
         return nonce;
     }
     // Full login with key "k"; returns the user handle or -1 (sessionKey: protocol 4's key).
-    int32_t login(TestClient& c, const std::string& id, int proto = 2, std::string* sessionKey = nullptr) {
+    int32_t login(WirePeer& c, const std::string& id, int proto = 2, std::string* sessionKey = nullptr) {
         m_rec.locked([&] { m_rec.keys[id] = "k"; });
         handshake(c, id, "k", proto);
         if (sessionKey) *sessionKey = c.expect("sessionKey")["key"].asString();
@@ -158,20 +90,17 @@ protected:
         return ack.isMember("userHandle") ? ack["userHandle"].asInt() : -1;
     }
     // "alarmHelloAck", "refused:<reason>" or "none".
-    std::string alarmHello(TestClient& c, const std::string& id, int proto, const std::string& key = "",
+    std::string alarmHello(WirePeer& c, const std::string& id, int proto, const std::string& key = "",
                            const char* from = nullptr) {
         EXPECT_TRUE(c.connect(m_amsPort, from));
-        Json::Value h = msg("alarmHello", {{"deviceId", id}, {"protocolVersion", proto}});
-        if (!key.empty()) h["sessionKey"] = key;
         Json::Value a;
-        if (!c.send(h) || !c.recv(a)) return "none";
+        if (!c.send(vtest::alarmHello(id, proto, key.empty() ? nullptr : key.c_str())) || !c.next(a)) return "none";
         return a["type"].asString() + (a["type"] == "refused" ? ":" + a["reason"].asString() : "");
     }
     // A logged-in VEXA device with its alarm link open.
-    bool bound(TestClient& cmd, TestClient& alarm, const std::string& id) {
+    bool bound(WirePeer& cmd, WirePeer& alarm, const std::string& id) {
         return login(cmd, id) >= 0 && alarmHello(alarm, id, 2) == "alarmHelloAck";
     }
-    static bool heartbeatWorks(TestClient& c) { return c.send(msg("heartbeat")) && !c.expect("heartbeatAck").isNull(); }
 
     Recorder m_rec;
     int32_t m_listen = -1, m_amsListen = -1;

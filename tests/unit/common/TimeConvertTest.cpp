@@ -235,6 +235,13 @@ TEST(ZoneShift, AgreesWithLibcWhateverTheMachineZone) {
         TzScope scope(tz);
         for (const auto& e : kEdges) expectShift(e.utc, e.idx, std::string(tz) + " " + e.utc);
     }
+    // And every few days over the whole accepted range, so a calendar slip anywhere shows.
+    for (time_t s = 12 * 3600; s < 4133980800 - 14 * 3600; s += 86400 * 5 + 3719) {
+        char utc[32];
+        struct tm u;
+        strftime(utc, sizeof utc, "%Y-%m-%dT%H:%M:%SZ", gmtime_r(&s, &u));
+        for (int idx : {1, 9, 15, 24, 35}) expectShift(utc, idx, utc);
+    }
 }
 
 // ---- the machine's own offset ----

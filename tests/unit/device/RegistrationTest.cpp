@@ -544,6 +544,8 @@ TEST(ServerLookup, AddressKinds) {
     }
     std::string out;
     EXPECT_EQ(CVexaDeviceMgr::addressTypeName(out, nullptr, ""), -1);
+    // Codec indexes outside the table give the empty text, never a read past it.
+    EXPECT_EQ(CVexaDeviceMgr::audioCodecName(7) + CVexaDeviceMgr::audioCodecName(8) + CVexaDeviceMgr::audioCodecName(-1), "MP3");
 }
 
 }  // namespace

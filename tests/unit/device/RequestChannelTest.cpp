@@ -44,7 +44,7 @@ TEST_F(Pending, WaitEndsWhenTheClockPassesItsLimit) {
     const auto [rc, waited] = waiter.get();
     EXPECT_EQ(rc, 258u);
     EXPECT_GE(waited, 5000u);
-    EXPECT_LT(waited, 1000000u);  // not five real seconds (five thousand advances)
+    EXPECT_LT(waited, 4000000u);  // a real-time wait would take five thousand advances
     EXPECT_TRUE(log.contains("Wait timeout, AldonSeq:303, nMills:5000"));
 }
 
