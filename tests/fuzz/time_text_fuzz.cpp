@@ -46,9 +46,7 @@ void checkJsonTime(const std::string& text, int idx) {
     check(ConvertUtcToLocalJsonTime(text, idx, local) == 0);
     check(digitsAt(local.substr(0, 19), "dddd-dd-ddTdd:dd:dd") && local.substr(19) == timeZoneRow(idx)->offsetText);
     check(isValidJsonTime(local) || !inRange(local));
-    if (inRange(local)) {
-        check(ConvertLocalToUtcJsonTime(local.substr(0, 19), idx, utc) == 0 && utc == text);
-    }
+    if (inRange(local)) check(ConvertLocalToUtcJsonTime(local.substr(0, 19), idx, utc) == 0 && utc == text);
 }
 
 }  // namespace

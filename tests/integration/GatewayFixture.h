@@ -20,16 +20,10 @@ namespace vtest {
 
 using HostDevice = gwhost::DeviceTables;
 
-struct StatusEvent {
-    uint32_t status;
-    std::string text;
-};
+struct StatusEvent { uint32_t status; std::string text; };
 
 // A host event and the identifier of the device it was raised for.
-struct HostEvent {
-    std::string device;
-    AlarmEventInfo info;
-};
+struct HostEvent { std::string device; AlarmEventInfo info; };
 
 class GatewayFixture : public ::testing::Test {
 protected:

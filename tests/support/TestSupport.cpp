@@ -29,8 +29,6 @@ std::vector<std::string> LogCapture::lines() const {
     return m_lines;
 }
 
-bool LogCapture::contains(const std::string& needle) const { return count(needle) > 0; }
-
 size_t LogCapture::count(const std::string& needle) const {
     std::lock_guard<std::mutex> lk(m_lock);
     size_t n = 0;

@@ -19,7 +19,7 @@ public:
     explicit LogCapture(int level = 2);
     ~LogCapture();
     std::vector<std::string> lines() const;
-    bool contains(const std::string& needle) const;
+    bool contains(const std::string& needle) const { return count(needle) > 0; }
     size_t count(const std::string& needle) const;
     void clear();
 
@@ -44,6 +44,15 @@ bool canConnect(uint16_t port);
 // A fresh empty directory; the process changes into it (for the configuration file).
 std::string enterTempDir();
 void writeFile(const std::string& path, const std::string& text);
+// s written n times; depth elements nested in each other.
+inline std::string repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+inline std::string nested(int depth, const std::string& tag = "e") {
+    return repeat("<" + tag + ">", depth) + repeat("</" + tag + ">", depth);
+}
 
 // Sets the machine's zone (TZ) while alive and puts the previous one back.
 class TzScope {

@@ -12,12 +12,23 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "alarm/AlarmLog.h"
 #include "common/JsonUtil.h"
+#include "device/VexaDevice.h"
 
 namespace vtest {
+
+// Host event callback that records every alarm event it is given.
+struct Sink { std::mutex lock; std::vector<AlarmEventInfo> events; };
+inline void VEXA_CALL onEvent(void*, const void*, const void* event, uint32_t, void* user) {
+    auto* sink = static_cast<Sink*>(user);
+    std::lock_guard<std::mutex> lk(sink->lock);
+    sink->events.push_back(*static_cast<const AlarmEventInfo*>(event));
+}
 
 // Each reading is a whole period after the last.
 struct JumpingClock final : vexa::Clock {

@@ -9,7 +9,6 @@
 
 #include "alarm/AlarmMsgMgr.h"
 #include "common/JsonUtil.h"
-#include "EventSink.h"
 #include "AlarmTestGate.h"
 #include "TestSupport.h"
 #include "device/VexaDevice.h"

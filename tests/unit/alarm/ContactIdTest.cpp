@@ -173,8 +173,6 @@ TEST(ContactId, CidReportCases) {
     }
 }
 
-// ---- model-command JSON alarms ----
-
 const char* const kBasic = R"("basic":{"dateTime":"2024-05-06T07:08:09+08:00","UUID":"u-1"})";
 
 std::string modelAlarm(const std::string& payload, const std::string& basic = kBasic) {

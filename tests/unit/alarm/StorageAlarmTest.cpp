@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "EventSink.h"
+#include "AlarmTestGate.h"
 #include "TestSupport.h"
 #include "alarm/AlarmMsgMgr.h"
 #include "alarm/StorageAlarm.h"

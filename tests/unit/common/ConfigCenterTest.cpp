@@ -5,13 +5,6 @@
 
 namespace {
 
-std::string nested(int depth) {
-    std::string s = "<config>";
-    for (int i = 0; i < depth; ++i) s += "<a>";
-    for (int i = 0; i < depth; ++i) s += "</a>";
-    return s + "<req_timeout>7</req_timeout></config>";
-}
-
 TEST(ConfigParse, ReadsDirectChildrenOnly) {
     const struct { const char* name; std::string text; int result; const char* key; int32_t value; } cases[] = {
         {"plain", "<c><req_timeout>5</req_timeout></c>", 1, "req_timeout", 5},
@@ -24,7 +17,7 @@ TEST(ConfigParse, ReadsDirectChildrenOnly) {
         {"grandchildren ignored", "<c><g><k>9</k></g></c>", 1, "k", 0}, {"root without children", "<c/>", 1, "k", 0},
         {"huge number saturates", "<c><k>99999999999999</k></c>", 1, "k", 2147483647},
         {"not xml", "req_timeout=5", 0, "req_timeout", 0}, {"empty text", "", 0, "req_timeout", 0},
-        {"unclosed element", "<c><k>1</k>", 0, "k", 0}, {"nesting too deep", nested(5000), 0, "req_timeout", 0},
+        {"unclosed element", "<c><k>1</k>", 0, "k", 0}, {"nesting too deep", "<config>" + vtest::nested(5000) + "<req_timeout>7</req_timeout></config>", 0, "req_timeout", 0},
         {"NUL byte", std::string("<c><k>1</k>\0<j>2</j></c>", 24), 0, "k", 0},
     };
     for (const auto& c : cases) {

@@ -10,10 +10,7 @@
 
 namespace {
 
-struct Rec {
-    uint32_t producer;
-    uint32_t seq;
-};
+struct Rec { uint32_t producer; uint32_t seq; };
 
 TEST(MpmcRing, EveryRecordExactlyOnceUnderContention) {
     constexpr uint32_t kProducers = 4, kConsumers = 4, kPerProducer = 20000;

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include "TestSupport.h"
 #include "common/TimeConvert.h"
@@ -77,8 +76,6 @@ TEST(TimeZoneTable, BadIndexIsLoggedAndRefused) {
         EXPECT_TRUE(log.contains(std::string("TimeZoneIdx exception: ") + text + "!")) << text;
     }
 }
-
-// ---- malformed texts ----
 
 struct Fields { const char *name, *y, *mo, *d, *h, *mi, *s; };
 
@@ -154,8 +151,6 @@ TEST(TimeText, MalformedIsRefusedInEveryForm) {
     }
 }
 
-// ---- conversions ----
-
 TEST(AldonTime, CalendarLimitsAndWallClock) {
     const struct { const char* time; int idx; const char* json; } kCases[] = {
         {"2021-03-04 05:06:07", 28, "2021-03-04T05:06:07+08:00"}, {"1970-01-01 00:00:00", 1, "1970-01-01T00:00:00-12:00"},
@@ -196,8 +191,6 @@ TEST(JsonTime, ToAldonZoneAndValidity) {
     for (const auto& c : kZones) EXPECT_EQ(isValidJsonTime(std::string("2021-03-04T05:06:07") + c.text), c.valid) << c.text;
     EXPECT_FALSE(isValidJsonTime("2021-03-04t05:06:07Z"));
 }
-
-// ---- zone shifts ----
 
 std::string compact(const std::string& t) {
     std::string out;
@@ -243,8 +236,6 @@ TEST(ZoneShift, AgreesWithLibcWhateverTheMachineZone) {
         for (int idx : {1, 9, 15, 24, 35}) expectShift(utc, idx, utc);
     }
 }
-
-// ---- the machine's own offset ----
 
 TEST(MachineOffset, FollowsTheMachineZone) {
     // Fixed-offset zones, so the expectations hold on any date; text null when the table has none.

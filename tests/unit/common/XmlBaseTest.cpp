@@ -2,12 +2,12 @@
 
 #include "common/XmlBase.h"
 #include "common/XmlLimits.h"
+#include "TestSupport.h"
 
 namespace {
 
 TEST(XmlBaseLoad, RefusesWhatTinyXmlCannotTakeSafelyAndForgetsOnReload) {
-    std::string deep;
-    for (int i = 0; i < 5000; ++i) deep = "<a>" + deep + "</a>";
+    const std::string deep = vtest::nested(5000, "a");
     const struct { const char* name; std::string text; bool ok; } cases[] = {
         {"element", "<a/>", true}, {"declaration and root", "<?xml version=\"1.0\"?><storage><hddList/></storage>", true},
         {"empty", "", false}, {"not xml", "{\"eventType\":\"VMD\"}", false},

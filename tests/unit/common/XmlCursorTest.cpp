@@ -3,16 +3,10 @@
 #include <climits>
 #include <functional>
 
+#include "TestSupport.h"
 #include "common/XmlCursor.h"
 
 namespace {
-
-std::string repeat(const std::string& s, int n) {
-    std::string out;
-    while (n-- > 0) out += s;
-    return out;
-}
-std::string nested(int depth) { return repeat("<e>", depth) + repeat("</e>", depth); }
 
 TEST(XmlCursorParse, RecordsResult) {
     // prefix: the result only starts with the expected text.
@@ -34,9 +28,9 @@ TEST(XmlCursorParse, RecordsResult) {
         {"<a b=\"<\"/>", "Incorrect Element tag at offset 0, Incorrect tag name character at offset 6, No root element",
          false, false},
         {"<a><b>", "Incorrect Element tag at offset 3, Incorrect Element tag at offset 0", true, false},
-        {nested(64), "", true, false}, {nested(100000), "Element nesting too deep at offset 192", true, true},
+        {vtest::nested(64), "", true, false}, {vtest::nested(100000), "Element nesting too deep at offset 192", true, true},
         // The result text stays bounded however many faults there are.
-        {"<a>" + repeat("< ", 100000) + "</a>", "Incorrect tag name character at offset 3, ", true, true},
+        {"<a>" + vtest::repeat("< ", 100000) + "</a>", "Incorrect tag name character at offset 3, ", true, true},
         {std::string(CXmlCursor::kMaxDocument + 1, ' '), "Document too large", false, false},
         {"<a/>" + std::string(CXmlCursor::kMaxDocument - 4, ' '), "", true, false},
         {"<?xml version=\"1.0\"?>\n<!DOCTYPE r [<!ENTITY e \"a>b\">]>\n<!-- c -->\n"
@@ -52,7 +46,7 @@ TEST(XmlCursorParse, RecordsResult) {
         EXPECT_EQ(d.hasRoot(), c.root);
         if (!c.root) { EXPECT_FALSE(d.findElement()); }  // a document without a root finds nothing
     }
-    CXmlCursor deep(nested(100000));  // what was indexed before the limit stays navigable
+    CXmlCursor deep(vtest::nested(100000));  // what was indexed before the limit stays navigable
     int depth = 0;
     while (deep.findElement("e") && deep.enterElement()) ++depth;
     EXPECT_EQ(depth, CXmlCursor::kMaxDepth);
