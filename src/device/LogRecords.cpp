@@ -2,14 +2,13 @@
 
 #include <cstring>
 
+#include "common/Bounded.h"
 #include "common/Log.h"
-#include "palsafe.h"
 
 bool LogRecords::push(const std::string& deviceId, uint32_t type) {
     LogRecord rec;
     memset(&rec, 0, sizeof rec);
-    if (const int err = PAL_Strncpy_s(rec.deviceId, sizeof rec.deviceId, deviceId.c_str(), 31))
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, "CVexaDeviceMgr::push", "PAL_STRNCPY_S", err);
+    vexa::copyField(rec.deviceId, sizeof rec.deviceId, deviceId, 31, "CVexaDeviceMgr::push");
     rec.type = type;
     return m_queue.push(rec);
 }

@@ -143,8 +143,7 @@ bool CVexaDeviceMgr::startAlarmLibrary(const std::string& ip, int32_t alarmPort)
     }
     VEXA_AMS_LISTEN_PARAM ams;
     memset(&ams, 0, sizeof ams);
-    if (const int err = PAL_Strncpy_s(ams.szIP, sizeof ams.szIP, ip.c_str(), sizeof ams.szIP - 1))
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
+    vexa::copyField(ams.szIP, sizeof ams.szIP, ip, sizeof ams.szIP - 1, F);
     const int32_t amsPort = alarmPort < 1 ? cfg->getInt("AlarmPort") : alarmPort;
     if (amsPort < 0 || amsPort > 65535) {
         LOG_DEV(5, F, "alarm port %d out of range", amsPort);
@@ -162,7 +161,7 @@ bool CVexaDeviceMgr::startAlarmLibrary(const std::string& ip, int32_t alarmPort)
                 maxPending);
     const int32_t amsHandle = VEXA_AMS_StartListen(&ams);
     m_amsListenHandle = amsHandle;
-    if (amsHandle == -1 || amsHandle < 0) {
+    if (amsHandle < 0) {
         m_amsListenHandle = -1;
         LOG_DEV(5, F, "VEXA_AMS_StartListen failed, errorCode<%d>", VEXA_AMS_GetLastError());
         return false;
@@ -231,8 +230,7 @@ bool CVexaDeviceMgr::startCommandLibrary(const std::string& ip, int32_t cmsPort)
                 maxPending);
     VEXA_CMS_LISTEN_PARAM cms;
     memset(&cms, 0, sizeof cms);
-    if (const int err = PAL_Strncpy_s(cms.szIP, sizeof cms.szIP, ip.c_str(), 127))
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
+    vexa::copyField(cms.szIP, sizeof cms.szIP, ip, 127, F);
     cms.wPort = static_cast<uint16_t>(cmsPort & 0xffff);
     cms.fnCB = &CVexaDeviceMgr::pfnDeviceRegisterCB;
     cms.pUserData = this;

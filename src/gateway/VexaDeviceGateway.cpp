@@ -6,13 +6,13 @@
 #include <exception>
 
 #include "gateway/IntercomCapability.h"
+#include "common/Bounded.h"
 #include "common/JsonUtil.h"
 #include "common/LogLimit.h"
 #include "common/Log.h"
 #include "gateway/SecurityControl.h"
 #include "common/StatusCode.h"
 #include "gateway/UrlMatch.h"
-#include "palsafe.h"
 
 namespace {
 
@@ -353,8 +353,7 @@ uint32_t ovixGateway(CVexaDevice& dev, DeviceChannel& ch, const char* szConfigJs
         }
     }
     if (!szRspBuf || nRspBufLen == 0) return 0;
-    if (const int err = PAL_Strncpy_s(szRspBuf, nRspBufLen, response.c_str(), nRspBufLen - 1))
-        __pal_safec_error_handle(VEXA_SAFEC_SRC, __LINE__, F, "PAL_STRNCPY_S", err);
+    vexa::copyField(szRspBuf, nRspBufLen, response, nRspBufLen - 1, F);
     return 0;
 }
 
