@@ -242,12 +242,97 @@ typedef struct VEXA_CMS_PASSTHROUGH {
     uint8_t byRes4[28];
 } VEXA_CMS_PASSTHROUGH;
 
-// VEXA_CMS_GetDevConfig(handle, 1, record, 88): talk parameters.
-typedef struct VEXA_CMS_TALK_PARAM {
-    uint32_t dwSize;
-    uint32_t dwAudioCodec;
-    uint8_t byRes[80];
-} VEXA_CMS_TALK_PARAM;
+// VEXA_CMS_GetDevConfig(handle, 1, record, 88): device information. The 88-byte query record
+// points to a caller-owned output block whose first u32 holds its size (512).
+#define VEXA_CMS_GET_DEVICE_INFO 1u
+typedef struct VEXA_CMS_DEV_CONFIG_QUERY {
+    uint8_t byRes1[32];
+    void* lpOutBuffer;              // 32: VEXA_CMS_DEVICE_INFO_BLOCK
+    uint32_t dwOutBufferSize;       // 40: 512
+    uint8_t byRes2[44];
+} VEXA_CMS_DEV_CONFIG_QUERY;
+typedef struct VEXA_CMS_DEVICE_INFO_BLOCK {
+    uint32_t dwSize;                // 512
+    uint8_t byRes1[172];
+    uint32_t dwAudioCodec;          // 176: talk codec index
+    uint8_t byRes2[332];
+} VEXA_CMS_DEVICE_INFO_BLOCK;
+
+// Media streams. Session texts are the decimal server session IDs of VEXA_CMS_GetSevrSessionId.
+// Live view (VEXA_CMS_StartLiveStreaming), 664 bytes.
+typedef struct VEXA_CMS_LIVE_PARAM {
+    char szSessionID[128];          // 0
+    uint32_t dwChannel;             // 128
+    uint32_t dwStreamType;          // 132: 1 main, 2 sub, 3 third
+    char szMediaIP[128];            // 136
+    uint8_t byRes1[128];
+    uint16_t wTcpPort;              // 392: set for a TCP link
+    uint16_t wUdpPort;              // 394: set for a UDP link
+    uint8_t byRes2[3];
+    uint8_t byNative;               // 399: 1 for protocol-4 devices
+    uint8_t byRes3[264];
+} VEXA_CMS_LIVE_PARAM;
+
+// Device-local time of a record stream, 8 bytes.
+typedef struct VEXA_CMS_STREAM_TIME {
+    uint16_t wYear;
+    uint8_t byMonth, byDay, byHour, byMinute, bySecond;
+    uint8_t byRes;
+} VEXA_CMS_STREAM_TIME;
+
+// Playback or download (VEXA_CMS_StartRecordStreaming), 1320 bytes.
+typedef struct VEXA_CMS_RECORD_PARAM {
+    char szSessionID[128];          // 0
+    uint8_t byRes1[4];              // 128
+    uint32_t dwChannel;             // 132
+    char szMediaIP[128];            // 136
+    uint8_t byRes2[128];
+    uint16_t wMediaPort;            // 392
+    uint8_t byRes3[4];
+    uint8_t byNative;               // 398
+    uint8_t byRes4;
+    uint32_t dwStreamType;          // 400: 1 or 2
+    uint32_t dwByTime;              // 404: 1
+    VEXA_CMS_STREAM_TIME struStart; // 408
+    uint8_t byRes5[8];
+    VEXA_CMS_STREAM_TIME struStop;  // 424
+    uint8_t byRes6[888];
+} VEXA_CMS_RECORD_PARAM;
+
+// Voice talk (VEXA_CMS_StartVoice), 648 bytes.
+typedef struct VEXA_CMS_VOICE_PARAM {
+    char szSessionID[128];          // 0
+    char szMediaIP[128];            // 128
+    uint8_t byRes1[140];
+    uint32_t dwChannel;             // 396
+    uint16_t wMediaPort;            // 400
+    uint8_t byRes2[5];
+    uint8_t byEnable;               // 407: 1
+    uint8_t byRes3[16];
+    uint32_t dwAudioCode;           // 424
+    uint8_t byRes4[220];
+} VEXA_CMS_VOICE_PARAM;
+
+// Stop of a live or record stream, 200 bytes; stop of a voice talk, 224 bytes; pause or resume
+// of a record stream, 192 bytes. Each starts with the session text.
+typedef struct VEXA_CMS_STOP_PARAM {
+    char szSessionID[64];
+    uint8_t byRes[136];
+} VEXA_CMS_STOP_PARAM;
+typedef struct VEXA_CMS_VOICE_STOP_PARAM {
+    char szSessionID[64];
+    uint8_t byRes[160];
+} VEXA_CMS_VOICE_STOP_PARAM;
+typedef struct VEXA_CMS_OPERATE_PARAM {
+    char szSessionID[64];
+    uint8_t byRes[128];
+} VEXA_CMS_OPERATE_PARAM;
+enum { VEXA_CMS_RECORD_PAUSE = 0, VEXA_CMS_RECORD_RESUME = 1 };
+
+// Output of the start calls, 192 bytes (nothing the caller needs to read).
+typedef struct VEXA_CMS_START_RESULT {
+    uint8_t byRes[192];
+} VEXA_CMS_START_RESULT;
 
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetSDKInitCfg(uint32_t type, const char* value);
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_Init(void);
@@ -267,7 +352,26 @@ VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ConfigDev(int32_t userHandle, uint
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OVIXPassThrough(int32_t userHandle, VEXA_CMS_PASSTHROUGH* record);
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetDevConfig(int32_t userHandle, uint32_t command, void* record,
                                                           uint32_t recordLen);
+// A fresh server session ID as decimal text (1 .. 2^31-1, unique in this library instance).
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSevrSessionId(char* buffer, uint32_t size);
+// Media calls wait for the device's answer (receive time-out); the second argument of the live
+// and record calls is reserved (0).
+VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StartLiveStreaming(int32_t userHandle, uint32_t reserved,
+                                                                const VEXA_CMS_LIVE_PARAM* param,
+                                                                VEXA_CMS_START_RESULT* result);
+VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopLiveStreaming(int32_t userHandle, uint32_t reserved,
+                                                               const VEXA_CMS_STOP_PARAM* param);
+VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StartRecordStreaming(int32_t userHandle, uint32_t reserved,
+                                                                  const VEXA_CMS_RECORD_PARAM* param,
+                                                                  VEXA_CMS_START_RESULT* result);
+VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopRecordStreaming(int32_t userHandle, uint32_t reserved,
+                                                                 const VEXA_CMS_STOP_PARAM* param);
+VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OperateRecordStreaming(int32_t userHandle, uint32_t reserved,
+                                                                    uint32_t operation,
+                                                                    const VEXA_CMS_OPERATE_PARAM* param);
+VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StartVoice(int32_t userHandle, const VEXA_CMS_VOICE_PARAM* param,
+                                                        VEXA_CMS_START_RESULT* result);
+VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopVoice(int32_t userHandle, const VEXA_CMS_VOICE_STOP_PARAM* param);
 // Last error of this thread. A device's non-zero "error" gives VEXA_SDK_ERR_DEVICE, an answer
 // without an integer "error" VEXA_SDK_ERR_MALFORMED.
 VEXA_SDK_API uint32_t VEXA_SDK_CALL VEXA_CMS_GetLastError(void);
@@ -342,7 +446,39 @@ VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_PASSTHROUGH, dwBodyLen) == 40, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_PASSTHROUGH, pOutput) == 48, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_PASSTHROUGH, dwOutputSize) == 56, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_PASSTHROUGH, dwSendTimeOut) == 64, "");
-VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_TALK_PARAM) == 88, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_DEV_CONFIG_QUERY) == 88, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_DEV_CONFIG_QUERY, lpOutBuffer) == 32, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_DEV_CONFIG_QUERY, dwOutBufferSize) == 40, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_DEVICE_INFO_BLOCK) == 512, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_DEVICE_INFO_BLOCK, dwAudioCodec) == 176, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_LIVE_PARAM) == 664, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_LIVE_PARAM, dwChannel) == 128, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_LIVE_PARAM, dwStreamType) == 132, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_LIVE_PARAM, szMediaIP) == 136, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_LIVE_PARAM, wTcpPort) == 392, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_LIVE_PARAM, wUdpPort) == 394, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_LIVE_PARAM, byNative) == 399, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_STREAM_TIME) == 8, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_RECORD_PARAM) == 1320, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, byRes1) == 128, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, dwChannel) == 132, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, szMediaIP) == 136, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, wMediaPort) == 392, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, byNative) == 398, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, dwStreamType) == 400, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, dwByTime) == 404, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, struStart) == 408, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_RECORD_PARAM, struStop) == 424, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_VOICE_PARAM) == 648, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_VOICE_PARAM, szMediaIP) == 128, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_VOICE_PARAM, dwChannel) == 396, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_VOICE_PARAM, wMediaPort) == 400, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_VOICE_PARAM, byEnable) == 407, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_CMS_VOICE_PARAM, dwAudioCode) == 424, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_STOP_PARAM) == 200, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_VOICE_STOP_PARAM) == 224, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_OPERATE_PARAM) == 192, "");
+VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_CMS_START_RESULT) == 192, "");
 #endif
 
 #endif

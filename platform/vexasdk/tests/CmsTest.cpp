@@ -2,6 +2,8 @@
 // options. Refusals, bad framing and floods are covered by the plug-in's integration suites.
 #include "TestClient.h"
 
+#include <functional>
+#include <set>
 #include <thread>
 
 Recorder* g_rec = nullptr;
@@ -248,11 +250,9 @@ TEST_F(CmsTest, RequestsAndAnswers) {
         c.send(frame("configAnswer", {{"seq", c.expect("config")["seq"]}, {"error", e.first}}));
         want.push_back(hs + " " + std::to_string(r3.dwAsyncHandle) + " 0 " + std::to_string(e.second) + " ");
     }
-    VEXA_CMS_TALK_PARAM t{};
-    auto talk = callAsync([&] { return VEXA_CMS_GetDevConfig(h, 1, &t, sizeof t); });
-    c.send(frame("getConfigAnswer", {{"seq", c.expect("getConfig")["seq"]}, {"error", 0}, {"audioCodec", 2}}));
-    EXPECT_TRUE(talk.get().first);
-    EXPECT_EQ(t.dwAudioCodec, 2u);
+    VEXA_CMS_DEVICE_INFO_BLOCK block{};
+    VEXA_CMS_DEV_CONFIG_QUERY t{};
+    t.lpOutBuffer = &block, t.dwOutBufferSize = sizeof block;
     ASSERT_TRUE(VEXA_CMS_ConfigDev(h, VEXA_CMS_CONFIG_DATA, &r3, VEXA_CMS_RECORD_MODEL));
     auto sync = callAsync([&] { return VEXA_CMS_GetDevConfig(h, 1, &t, sizeof t); });
     ASSERT_FALSE(c.expect("getConfig").isNull());
@@ -306,7 +306,6 @@ TEST(SdkApi, ParameterAndLifecycleErrors) {
     EXPECT_TRUE(VEXA_CMS_Fini() && VEXA_AMS_Fini());  // without Init
     VEXA_CMS_LISTEN_PARAM lp{};
     lp.fnCB = regCb;
-    char buf[128];
     VEXA_CMS_CONFIG_REQ r{};
     const auto cms = [](VEXA_BOOL ok) { return std::make_pair(ok, VEXA_CMS_GetLastError()); };
     const auto ams = [](VEXA_BOOL ok) { return std::make_pair(ok, VEXA_AMS_GetLastError()); };
@@ -320,13 +319,122 @@ TEST(SdkApi, ParameterAndLifecycleErrors) {
     EXPECT_EQ(cms(VEXA_CMS_SetSDKLocalCfg(5, &lp)), Result(0, VEXA_SDK_ERR_PARAM));
     EXPECT_EQ(cms(VEXA_CMS_SetSDKLocalCfg(1, nullptr)), Result(0, VEXA_SDK_ERR_PARAM));
     EXPECT_EQ(ams(VEXA_AMS_SetSDKLocalCfg(VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK, &lp)), Result(0, VEXA_SDK_ERR_PARAM));
-    EXPECT_EQ(cms(VEXA_CMS_GetSevrSessionId(buf, 3)), Result(0, VEXA_SDK_ERR_BUFFER));
     EXPECT_EQ(cms(VEXA_CMS_ConfigDev(12345, 0, &r, VEXA_CMS_RECORD_MODEL)), Result(0, VEXA_SDK_ERR_NO_SESSION));
-    ASSERT_TRUE(VEXA_CMS_GetSevrSessionId(buf, sizeof buf));
-    const std::string first = buf;  // decimal, and never the same twice
-    EXPECT_EQ(first.find_first_not_of("0123456789"), std::string::npos);
-    EXPECT_TRUE(VEXA_CMS_GetSevrSessionId(buf, sizeof buf) && first != buf);
     EXPECT_TRUE(VEXA_CMS_Fini() && VEXA_CMS_Fini());
+}
+
+// Each media call's frame carries its record's fields (a session text filling its field is cut
+// there); success zero-fills the start result; a device error fails the call. Bad records and
+// queries are refused before anything is sent. The device information block gets the codec at
+// offset 176 and its size only from an answer of error 0 with an unsigned integer codec.
+TEST_F(CmsTest, MediaCallsAndDeviceInfo) {
+    WirePeer c;
+    const int32_t h = login(c, "dev-media");
+    VEXA_CMS_LIVE_PARAM udp{}, tcp, noPort;
+    strcpy(udp.szSessionID, "11"), strcpy(udp.szMediaIP, "192.0.2.9");
+    udp.dwChannel = 3, udp.dwStreamType = 2, udp.wUdpPort = 6000, udp.byNative = 1;
+    tcp = noPort = udp, tcp.wTcpPort = 6001, noPort.wUdpPort = 0;
+    VEXA_CMS_RECORD_PARAM rec{}, noIp;
+    strcpy(rec.szSessionID, "12"), strcpy(rec.szMediaIP, "192.0.2.8");
+    rec.dwChannel = 4, rec.dwStreamType = 1, rec.wMediaPort = 7000, rec.struStart = {2026, 1, 2, 3, 4, 5, 0};
+    rec.struStop = {2026, 12, 31, 23, 59, 58, 0}, noIp = rec, noIp.szMediaIP[0] = '\0';
+    VEXA_CMS_VOICE_PARAM voice{}, noSession;
+    strcpy(voice.szSessionID, "13"), strcpy(voice.szMediaIP, "192.0.2.7");
+    voice.dwChannel = 1, voice.wMediaPort = 8000, voice.dwAudioCode = 6, noSession = voice, noSession.szSessionID[0] = 0;
+    VEXA_CMS_STOP_PARAM stop;
+    memset(&stop, '7', sizeof stop);  // no NUL in the session field, more digits after it
+    VEXA_CMS_VOICE_STOP_PARAM vstop{};
+    VEXA_CMS_OPERATE_PARAM opr{};
+    strcpy(vstop.szSessionID, "13"), strcpy(opr.szSessionID, "12");
+    VEXA_CMS_START_RESULT res;
+    const std::string s64 = R"("session":")" + std::string(64, '7') + R"(","type":"media"})";
+    const struct { const char* name; std::function<VEXA_BOOL()> call; bool start; std::string frame; } cases[] = {
+        {"live udp", [&] { return VEXA_CMS_StartLiveStreaming(h, 0, &udp, &res); }, true,
+         R"({"channel":3,"linkType":"UDP","mediaIp":"192.0.2.9","mediaPort":6000,"native":1,"op":"startLive","session":"11","streamType":2,"type":"media"})"},
+        {"live tcp", [&] { return VEXA_CMS_StartLiveStreaming(h, 0, &tcp, &res); }, true,
+         R"({"channel":3,"linkType":"TCP","mediaIp":"192.0.2.9","mediaPort":6001,"native":1,"op":"startLive","session":"11","streamType":2,"type":"media"})"},
+        {"record", [&] { return VEXA_CMS_StartRecordStreaming(h, 0, &rec, &res); }, true,
+         R"({"channel":4,"mediaIp":"192.0.2.8","mediaPort":7000,"native":0,"op":"startRecord","session":"12",)"
+         R"("start":"2026-01-02T03:04:05","stop":"2026-12-31T23:59:58","streamType":1,"type":"media"})"},
+        {"voice", [&] { return VEXA_CMS_StartVoice(h, &voice, &res); }, true,
+         R"({"audioCode":6,"channel":1,"mediaIp":"192.0.2.7","mediaPort":8000,"op":"startVoice","session":"13","type":"media"})"},
+        {"pause", [&] { return VEXA_CMS_OperateRecordStreaming(h, 0, VEXA_CMS_RECORD_PAUSE, &opr); }, false,
+         R"({"op":"operateRecord","operation":0,"session":"12","type":"media"})"},
+        {"resume", [&] { return VEXA_CMS_OperateRecordStreaming(h, 0, VEXA_CMS_RECORD_RESUME, &opr); }, false,
+         R"({"op":"operateRecord","operation":1,"session":"12","type":"media"})"},
+        {"stop live", [&] { return VEXA_CMS_StopLiveStreaming(h, 0, &stop); }, false, R"({"op":"stopLive",)" + s64},
+        {"stop record", [&] { return VEXA_CMS_StopRecordStreaming(h, 0, &stop); }, false, R"({"op":"stopRecord",)" + s64},
+        {"stop voice", [&] { return VEXA_CMS_StopVoice(h, &vstop); }, false, R"({"op":"stopVoice","session":"13","type":"media"})"},
+    };
+    for (const auto& tc : cases)
+        for (const int err : {0, 5}) {
+            SCOPED_TRACE(std::string(tc.name) + " error " + std::to_string(err));
+            memset(&res, 0xAB, sizeof res);
+            auto fut = callAsync(tc.call);
+            Json::Value q = c.expect("media");
+            c.send(frame("mediaAnswer", {{"seq", q["seq"]}, {"error", err}}));
+            q.removeMember("seq");
+            EXPECT_EQ(vexawire::encodeFrame(q).substr(4), tc.frame);
+            EXPECT_EQ(fut.get(), std::make_pair(VEXA_BOOL(!err), err ? VEXA_SDK_ERR_DEVICE : VEXA_SDK_ERR_NONE));
+            const auto* b = reinterpret_cast<const unsigned char*>(&res);
+            EXPECT_EQ(std::count(b, b + sizeof res, 0), tc.start && !err ? 192 : 0);
+        }
+    unsigned char raw[520];  // the block at raw + 1: callers' blocks need not be aligned
+    VEXA_CMS_DEV_CONFIG_QUERY q{}, noBlock{}, small{};
+    q.lpOutBuffer = small.lpOutBuffer = raw + 1, q.dwOutBufferSize = noBlock.dwOutBufferSize = 512, small.dwOutBufferSize = 511;
+    const std::pair<const char*, std::function<VEXA_BOOL()>> refusals[] = {
+        {"no record", [&] { return VEXA_CMS_StopVoice(h, nullptr); }}, {"no port", [&] { return VEXA_CMS_StartLiveStreaming(h, 0, &noPort, &res); }},
+        {"no media address", [&] { return VEXA_CMS_StartRecordStreaming(h, 0, &noIp, nullptr); }},
+        {"empty session", [&] { return VEXA_CMS_StartVoice(h, &noSession, &res); }},
+        {"operation 2", [&] { return VEXA_CMS_OperateRecordStreaming(h, 0, 2, &opr); }},
+        {"command 2", [&] { return VEXA_CMS_GetDevConfig(h, 2, &q, sizeof q); }},
+        {"short query", [&] { return VEXA_CMS_GetDevConfig(h, 1, &q, sizeof q - 1); }},
+        {"no block", [&] { return VEXA_CMS_GetDevConfig(h, 1, &noBlock, sizeof q); }},
+        {"block too small", [&] { return VEXA_CMS_GetDevConfig(h, 1, &small, sizeof q); }}};
+    for (const auto& r : refusals) EXPECT_EQ(callAsync(r.second).get(), std::make_pair(VEXA_BOOL(0), uint32_t(VEXA_SDK_ERR_PARAM))) << r.first;
+    EXPECT_EQ(callAsync([&] { return VEXA_CMS_StopLiveStreaming(h + 1, 0, &stop); }).get().second, VEXA_SDK_ERR_NO_SESSION);
+    c.seen.clear();
+    ASSERT_TRUE(c.heartbeat());
+    EXPECT_EQ(c.seen.size(), 1u);  // nothing but the heartbeatAck
+    const Json::Value absent("<absent>");
+    const struct { Json::Value error, codec; uint32_t lastError; } answers[] = {
+        {0, 2, VEXA_SDK_ERR_NONE}, {5, 2, VEXA_SDK_ERR_DEVICE}, {0, absent, VEXA_SDK_ERR_MALFORMED}, {0, "2", VEXA_SDK_ERR_MALFORMED},
+        {0, -1, VEXA_SDK_ERR_MALFORMED}, {0, 2.0, VEXA_SDK_ERR_MALFORMED}, {0, Json::UInt64(1) << 32, VEXA_SDK_ERR_MALFORMED}};
+    for (const auto& tc : answers) {
+        SCOPED_TRACE(tc.codec.toStyledString());
+        memset(raw, 0xEE, sizeof raw);
+        auto fut = callAsync([&] { return VEXA_CMS_GetDevConfig(h, 1, &q, sizeof q); });
+        Json::Value req = c.expect("getConfig"), a = frame("getConfigAnswer", {{"seq", req["seq"]}, {"error", tc.error}});
+        if (!(tc.codec == absent)) a["audioCodec"] = tc.codec;
+        c.send(a);
+        EXPECT_EQ(req["command"], 1);
+        EXPECT_EQ(fut.get(), std::make_pair(VEXA_BOOL(!tc.lastError), tc.lastError));
+        std::vector<unsigned char> want(sizeof raw, 0xEE);
+        const uint32_t size = 512, codec = 2;
+        if (!tc.lastError) memcpy(&want[1], &size, 4), memcpy(&want[1 + 176], &codec, 4);
+        EXPECT_EQ(std::vector<unsigned char>(raw, raw + sizeof raw), want);
+    }
+}
+
+// Session IDs are decimal, fit a signed 32-bit value, never repeat, and wrap from the top to 1;
+// a short buffer gets nothing.
+TEST(SdkApi, SessionIds) {
+    char buf[16];
+    std::set<long long> ids;
+    for (int i = 0; i < 10000 && VEXA_CMS_GetSevrSessionId(buf, sizeof buf); ++i)
+        if (buf[0] > '0' && strspn(buf, "0123456789") == strlen(buf) && strlen(buf) <= 10 && std::stoll(buf) <= INT32_MAX)
+            ids.insert(std::stoll(buf));
+    EXPECT_EQ(ids.size(), 10000u);
+    setenv("VEXA_SDK_SESSION_ID_START", "2147483646", 1);
+    ASSERT_TRUE(VEXA_CMS_Init());
+    unsetenv("VEXA_SDK_SESSION_ID_START");
+    std::string seen;
+    for (const uint32_t size : {16u, 16u, 16u, 1u, 0u}) {
+        memset(buf, '#', sizeof buf);
+        seen += (VEXA_CMS_GetSevrSessionId(buf, size) ? std::string(buf) : "E" + std::to_string(VEXA_CMS_GetLastError()) + buf[0]) + " ";
+    }
+    EXPECT_EQ(seen, "2147483646 2147483647 1 E8# E8# ");
+    EXPECT_TRUE(VEXA_CMS_Fini());
 }
 
 }  // namespace

@@ -48,7 +48,40 @@ inline constexpr char error[] = "error";
 inline constexpr char reason[] = "reason";
 inline constexpr char deviceId[] = "deviceId";
 inline constexpr char protocolVersion[] = "protocolVersion";
+// getConfig and its answer.
+inline constexpr char command[] = "command";
+inline constexpr char audioCodec[] = "audioCodec";
+// media requests.
+inline constexpr char op[] = "op";
+inline constexpr char session[] = "session";
+inline constexpr char channel[] = "channel";
+inline constexpr char streamType[] = "streamType";
+inline constexpr char mediaIp[] = "mediaIp";
+inline constexpr char linkType[] = "linkType";
+inline constexpr char mediaPort[] = "mediaPort";
+inline constexpr char native[] = "native";
+inline constexpr char start[] = "start";
+inline constexpr char stop[] = "stop";
+inline constexpr char operation[] = "operation";
+inline constexpr char audioCode[] = "audioCode";
 }  // namespace member
+
+// Values of the "op" member of a media request.
+namespace mediaOp {
+inline constexpr char startLive[] = "startLive";
+inline constexpr char stopLive[] = "stopLive";
+inline constexpr char startRecord[] = "startRecord";
+inline constexpr char stopRecord[] = "stopRecord";
+inline constexpr char operateRecord[] = "operateRecord";
+inline constexpr char startVoice[] = "startVoice";
+inline constexpr char stopVoice[] = "stopVoice";
+}  // namespace mediaOp
+
+// Values of the "linkType" member of startLive.
+namespace linkType {
+inline constexpr char tcp[] = "TCP";
+inline constexpr char udp[] = "UDP";
+}  // namespace linkType
 
 // Values of the "reason" member of a refused frame.
 namespace reason {

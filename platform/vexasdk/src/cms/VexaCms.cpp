@@ -9,7 +9,9 @@
 #include "WireNames.h"
 #include "runlog.h"
 
+#include <climits>
 #include <condition_variable>
+#include <cstdio>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -21,6 +23,7 @@ using vexawire::getU32;
 namespace wtype = vexawire::type;
 namespace wmember = vexawire::member;
 namespace wreason = vexawire::reason;
+namespace wop = vexawire::mediaOp;
 
 namespace {
 
@@ -28,6 +31,8 @@ constexpr uint32_t kDefaultTimeoutMs = 30000;
 // A list answer is one record per entry; bound what a single frame can make us allocate.
 constexpr size_t kMaxListEntries = 65536;
 constexpr char kList[] = "list";
+// Server session IDs travel as signed 32-bit values: 1 .. INT32_MAX, then 1 again.
+constexpr uint32_t kMaxSessionId = INT32_MAX;
 
 thread_local uint32_t t_lastError = VEXA_SDK_ERR_NONE;
 uint32_t& lastError() { return t_lastError; }
@@ -81,9 +86,9 @@ struct CmsLib final : vexasdk::LibraryCore {
     PendingList finiLeft;  // requests still waiting when Fini dropped the tables
     uint32_t nextSeq = 1;
     int32_t nextHandle = 0;
-    uint64_t nextSessionId = 0;
+    uint32_t nextSessionId = 0;  // 0: not drawn yet
 
-    void initLocked() override { recvTimeoutSet = false; }
+    void initLocked() override;
     void finiLocked() override;
     void finiDone() override;
 
@@ -146,6 +151,14 @@ void completeGone(PendingList& list) {
         cb(&a, user);
     }
     list.clear();
+}
+
+// An unsigned 32-bit integer member (a real number, text or out-of-range value is not).
+bool u32Member(const Json::Value& msg, const char* name, uint32_t& out) {
+    const Json::Value* v = msg.find(name, name + strlen(name));
+    if (!v || (v->type() != Json::intValue && v->type() != Json::uintValue) || !v->isUInt()) return false;
+    out = v->asUInt();
+    return true;
 }
 
 // The library's verdict on an answer frame: only an integer "error" of 0 is success.
@@ -535,10 +548,17 @@ private:
             p = std::move(it->second);
             L.pending.erase(it);
         }
-        const uint32_t err = answerError(msg);
-        if (err == VEXA_SDK_ERR_MALFORMED)
+        uint32_t err = answerError(msg);
+        uint32_t codec;
+        if (err == VEXA_SDK_ERR_MALFORMED) {
             PEER_BAD_INPUT("%s: %s %u without an integer \"error\", request failed",
                           who().c_str(), type.c_str(), seq);
+        } else if (err == VEXA_SDK_ERR_NONE && type == wtype::getConfigAnswer &&
+                   !u32Member(msg, wmember::audioCodec, codec)) {
+            PEER_BAD_INPUT("%s: %s %u without an unsigned \"audioCodec\", request failed",
+                          who().c_str(), type.c_str(), seq);
+            err = VEXA_SDK_ERR_MALFORMED;
+        }
         if (p.wait) {
             p.wait->complete(err, err == VEXA_SDK_ERR_MALFORMED ? Json::Value() : msg);
             return;
@@ -609,6 +629,17 @@ private:
     std::string m_nonce;
     uint64_t m_dirToken = 0;       // this session's entry in the session directory
 };
+
+void CmsLib::initLocked() {
+    recvTimeoutSet = false;
+    // Tests move the session IDs to a chosen point (the wrap at the top of the range).
+    const char* v = getenv("VEXA_SDK_SESSION_ID_START");
+    if (v && *v) {
+        char* end = nullptr;
+        const unsigned long long n = strtoull(v, &end, 10);
+        if (end && *end == '\0' && n >= 1 && n <= kMaxSessionId) nextSessionId = static_cast<uint32_t>(n);
+    }
+}
 
 void CmsLib::finiLocked() {
     for (auto& kv : sessions) kv.second->leaveDirectory();
@@ -691,6 +722,58 @@ uint32_t recvTimeout() {
 }
 
 std::string textOf(const char* p, uint32_t len) { return p ? std::string(p, len) : std::string(); }
+
+// A caller's record the library will not send; logged through the gate so a looping caller
+// cannot flood the log.
+VEXA_BOOL refuseRecord(const char* fn, const char* why) {
+    SDK_BAD_INPUT(lib().gate, lib().module, std::string(fn), "%s: %s, nothing sent", fn, why);
+    return fail(VEXA_SDK_ERR_PARAM);
+}
+
+// Device-local stream time as "YYYY-MM-DDThh:mm:ss".
+std::string streamTime(const VEXA_CMS_STREAM_TIME& t) {
+    char b[32];
+    snprintf(b, sizeof b, "%04u-%02u-%02uT%02u:%02u:%02u", unsigned(t.wYear), unsigned(t.byMonth),
+             unsigned(t.byDay), unsigned(t.byHour), unsigned(t.byMinute), unsigned(t.bySecond));
+    return b;
+}
+
+// The record's media address and port for a start call; null when either is missing.
+const char* mediaTarget(Json::Value& req, const char* ipField, size_t cap, uint16_t port) {
+    const std::string ip = vexasdk::fieldText(ipField, cap);
+    if (ip.empty() || port == 0) return "no media address or port";
+    req[wmember::mediaIp] = ip;
+    req[wmember::mediaPort] = port;
+    return nullptr;
+}
+
+// The stop calls carry the session text only.
+const char* noMembers(Json::Value&) { return nullptr; }
+
+// One synchronous media request: the op, the record's session text (bounded by its field) and
+// the members `fill` adds (it returns why the record is refused, or null); waits for
+// mediaAnswer on the receive time-out.
+template <class Fill>
+VEXA_BOOL mediaRequest(const char* fn, int32_t handle, const char* op, const char* sessionField, size_t cap,
+                       VEXA_CMS_START_RESULT* result, Fill fill) {
+    try {
+        const std::string session = vexasdk::fieldText(sessionField, cap);
+        if (session.empty()) return refuseRecord(fn, "empty session");
+        Json::Value req(Json::objectValue);
+        req[wmember::type] = wtype::media;
+        req[wmember::op] = op;
+        req[wmember::session] = session;
+        if (const char* why = fill(req)) return refuseRecord(fn, why);
+        if (lib().onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+        auto w = std::make_shared<SyncWait>();
+        const uint32_t seq = startRequest(handle, req, wtype::mediaAnswer, w);
+        if (!seq || !waitAnswer(seq, w, recvTimeout())) return 0;
+        if (result) memset(result, 0, sizeof *result);
+        return ok();
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_SEND);
+    }
+}
 
 }  // namespace
 
@@ -882,18 +965,31 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OVIXPassThrough(int32_t userHandle, VEXA_CMS_PA
 
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetDevConfig(int32_t userHandle, uint32_t command, void* record,
                                               uint32_t recordLen) {
-    if (command != 1 || !record || recordLen < sizeof(VEXA_CMS_TALK_PARAM)) return fail(VEXA_SDK_ERR_PARAM);
+    static const char fn[] = "VEXA_CMS_GetDevConfig";
+    if (command != VEXA_CMS_GET_DEVICE_INFO) return refuseRecord(fn, "unknown command");
+    if (!record || recordLen < sizeof(VEXA_CMS_DEV_CONFIG_QUERY)) return refuseRecord(fn, "no query record");
+    // The caller's records need not be aligned: fields are copied, not dereferenced in place.
+    VEXA_CMS_DEV_CONFIG_QUERY q;
+    memcpy(&q, record, sizeof q);
+    if (!q.lpOutBuffer || q.dwOutBufferSize < sizeof(VEXA_CMS_DEVICE_INFO_BLOCK))
+        return refuseRecord(fn, "no output block of 512 bytes");
     if (lib().onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
     try {
         Json::Value req(Json::objectValue);
         req[wmember::type] = wtype::getConfig;
-        req["command"] = command;
+        req[wmember::command] = command;
         auto w = std::make_shared<SyncWait>();
         const uint32_t seq = startRequest(userHandle, req, wtype::getConfigAnswer, w);
-        if (!seq) return 0;
-        if (!waitAnswer(seq, w, recvTimeout())) return 0;
-        std::lock_guard<std::mutex> lk(w->mu);
-        static_cast<VEXA_CMS_TALK_PARAM*>(record)->dwAudioCodec = getU32(w->answer, "audioCodec");
+        if (!seq || !waitAnswer(seq, w, recvTimeout())) return 0;
+        uint32_t codec;
+        {
+            std::lock_guard<std::mutex> lk(w->mu);
+            codec = getU32(w->answer, wmember::audioCodec);  // checked on arrival
+        }
+        const uint32_t size = sizeof(VEXA_CMS_DEVICE_INFO_BLOCK);
+        auto* out = static_cast<char*>(q.lpOutBuffer);
+        memcpy(out + offsetof(VEXA_CMS_DEVICE_INFO_BLOCK, dwSize), &size, sizeof size);
+        memcpy(out + offsetof(VEXA_CMS_DEVICE_INFO_BLOCK, dwAudioCodec), &codec, sizeof codec);
         return ok();
     } catch (...) {
         return fail(VEXA_SDK_ERR_SEND);
@@ -901,22 +997,101 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetDevConfig(int32_t userHandle, uint32_t comma
 }
 
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSevrSessionId(char* buffer, uint32_t size) {
-    if (!buffer || size == 0) return fail(VEXA_SDK_ERR_PARAM);
-    uint64_t id;
-    {
+    if (!buffer) return fail(VEXA_SDK_ERR_PARAM);
+    uint32_t id;
+    try {
         std::lock_guard<std::mutex> lk(lib().mu);
         auto& n = lib().nextSessionId;
         if (n == 0) {
-            // Start somewhere random so ids differ across runs; keep them well inside 63 bits.
-            const std::string r = vexasdk::randomHex(4);
-            n = 1000000000ull + std::stoull(r, nullptr, 16);
+            // A random start in 2^16 .. 2^30, so IDs differ across runs and a wrap is far off.
+            const uint32_t r = static_cast<uint32_t>(std::stoul(vexasdk::randomHex(4), nullptr, 16));
+            n = (1u << 16) + r % ((1u << 30) - (1u << 16));
         }
-        id = n++;
+        id = n;
+        n = n >= kMaxSessionId ? 1 : n + 1;
+    } catch (...) {
+        return fail(VEXA_SDK_ERR_PARAM);
     }
-    const std::string text = std::to_string(id);
-    if (text.size() + 1 > size) return fail(VEXA_SDK_ERR_BUFFER);
-    memcpy(buffer, text.c_str(), text.size() + 1);
+    char text[16];
+    const int len = snprintf(text, sizeof text, "%u", id);
+    if (len <= 0 || static_cast<uint32_t>(len) >= size) return fail(VEXA_SDK_ERR_BUFFER);
+    memcpy(buffer, text, static_cast<size_t>(len) + 1);
     return ok();
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StartLiveStreaming(int32_t userHandle, uint32_t, const VEXA_CMS_LIVE_PARAM* param,
+                                                    VEXA_CMS_START_RESULT* result) {
+    static const char fn[] = "VEXA_CMS_StartLiveStreaming";
+    if (!param) return refuseRecord(fn, "no record");
+    const VEXA_CMS_LIVE_PARAM& p = *param;
+    return mediaRequest(fn, userHandle, wop::startLive, p.szSessionID, sizeof p.szSessionID, result, [&](Json::Value& r) {
+        const bool tcp = p.wTcpPort != 0;
+        r[wmember::channel] = p.dwChannel;
+        r[wmember::streamType] = p.dwStreamType;
+        r[wmember::linkType] = tcp ? vexawire::linkType::tcp : vexawire::linkType::udp;
+        r[wmember::native] = p.byNative;
+        return mediaTarget(r, p.szMediaIP, sizeof p.szMediaIP, tcp ? p.wTcpPort : p.wUdpPort);
+    });
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StartRecordStreaming(int32_t userHandle, uint32_t, const VEXA_CMS_RECORD_PARAM* param,
+                                                      VEXA_CMS_START_RESULT* result) {
+    static const char fn[] = "VEXA_CMS_StartRecordStreaming";
+    if (!param) return refuseRecord(fn, "no record");
+    const VEXA_CMS_RECORD_PARAM& p = *param;
+    return mediaRequest(fn, userHandle, wop::startRecord, p.szSessionID, sizeof p.szSessionID, result, [&](Json::Value& r) {
+        r[wmember::channel] = p.dwChannel;
+        r[wmember::streamType] = p.dwStreamType;
+        r[wmember::native] = p.byNative;
+        r[wmember::start] = streamTime(p.struStart);
+        r[wmember::stop] = streamTime(p.struStop);
+        return mediaTarget(r, p.szMediaIP, sizeof p.szMediaIP, p.wMediaPort);
+    });
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StartVoice(int32_t userHandle, const VEXA_CMS_VOICE_PARAM* param,
+                                            VEXA_CMS_START_RESULT* result) {
+    static const char fn[] = "VEXA_CMS_StartVoice";
+    if (!param) return refuseRecord(fn, "no record");
+    const VEXA_CMS_VOICE_PARAM& p = *param;
+    return mediaRequest(fn, userHandle, wop::startVoice, p.szSessionID, sizeof p.szSessionID, result, [&](Json::Value& r) {
+        r[wmember::channel] = p.dwChannel;
+        r[wmember::audioCode] = p.dwAudioCode;
+        return mediaTarget(r, p.szMediaIP, sizeof p.szMediaIP, p.wMediaPort);
+    });
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OperateRecordStreaming(int32_t userHandle, uint32_t, uint32_t operation,
+                                                        const VEXA_CMS_OPERATE_PARAM* param) {
+    static const char fn[] = "VEXA_CMS_OperateRecordStreaming";
+    if (!param) return refuseRecord(fn, "no record");
+    return mediaRequest(fn, userHandle, wop::operateRecord, param->szSessionID, sizeof param->szSessionID, nullptr,
+                        [&](Json::Value& r) -> const char* {
+                            if (operation != VEXA_CMS_RECORD_PAUSE && operation != VEXA_CMS_RECORD_RESUME)
+                                return "operation neither pause nor resume";
+                            r[wmember::operation] = operation;
+                            return nullptr;
+                        });
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopLiveStreaming(int32_t userHandle, uint32_t, const VEXA_CMS_STOP_PARAM* param) {
+    static const char fn[] = "VEXA_CMS_StopLiveStreaming";
+    if (!param) return refuseRecord(fn, "no record");
+    return mediaRequest(fn, userHandle, wop::stopLive, param->szSessionID, sizeof param->szSessionID, nullptr, noMembers);
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopRecordStreaming(int32_t userHandle, uint32_t, const VEXA_CMS_STOP_PARAM* param) {
+    static const char fn[] = "VEXA_CMS_StopRecordStreaming";
+    if (!param) return refuseRecord(fn, "no record");
+    return mediaRequest(fn, userHandle, wop::stopRecord, param->szSessionID, sizeof param->szSessionID, nullptr,
+                        noMembers);
+}
+
+VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_StopVoice(int32_t userHandle, const VEXA_CMS_VOICE_STOP_PARAM* param) {
+    static const char fn[] = "VEXA_CMS_StopVoice";
+    if (!param) return refuseRecord(fn, "no record");
+    return mediaRequest(fn, userHandle, wop::stopVoice, param->szSessionID, sizeof param->szSessionID, nullptr,
+                        noMembers);
 }
 
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetSDKStats(VEXA_SDK_STATS* stats) { return lib().getStats(stats); }
