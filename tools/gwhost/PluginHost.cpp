@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 namespace gwhost {
@@ -72,6 +73,17 @@ uint32_t createDevice(const GWPluginInterface* table, DeviceTables& dev) {
     if ((rc = table->Plugin_QueryInterface(dev.handle, VEXA_IF_OVIX, &t)) != 0) return rc;
     dev.ovix = static_cast<const VexaIOVIX*>(t);
     return 0;
+}
+
+uint32_t transOrder(const DeviceTables& dev, const std::string& order, std::string& answer, size_t capacity) {
+    answer.clear();
+    if (!dev.order || !dev.order->TransOrderImpl) return VEXA_ERR_BAD_HANDLE;
+    if (capacity == 0 || capacity > UINT32_MAX) capacity = 64 * 1024;
+    std::string rsp(capacity, '\0');
+    const uint32_t rc = dev.order->TransOrderImpl(dev.handle, order.c_str(), &rsp[0], static_cast<uint32_t>(capacity));
+    // The plug-in writes the answer only on success; never read past the buffer either way.
+    if (rc == 0) answer.assign(rsp.data(), strnlen(rsp.data(), capacity));
+    return rc;
 }
 
 uint16_t freeLoopbackPort() {

@@ -3,6 +3,7 @@
 #ifndef GWHOST_PLUGIN_HOST_H
 #define GWHOST_PLUGIN_HOST_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -21,6 +22,12 @@ struct DeviceTables {
 
 // Creates a device through `table` and queries its four interfaces; the first failing code.
 uint32_t createDevice(const GWPluginInterface* table, DeviceTables& dev);
+
+// Sends one media order through the device's order interface. Returns the interface's code;
+// `answer` gets the response text when the code is 0 (empty otherwise). The response buffer
+// holds `capacity` bytes.
+uint32_t transOrder(const DeviceTables& dev, const std::string& order, std::string& answer,
+                    size_t capacity = 64 * 1024);
 
 class PluginHost {
 public:

@@ -4,11 +4,14 @@
 #include <json/json.h>
 #include <signal.h>
 
+#include <time.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <memory>
@@ -18,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "MediaSink.h"
 #include "PluginHost.h"
 #include "devsim/AlarmTexts.h"
 #include "devsim/Equipment.h"
@@ -142,6 +146,57 @@ struct Host {
         return answer;
     }
 
+    // One media order through the order interface; prints the command, the code and the answer.
+    struct OrderResult {
+        int32_t rc = -1;
+        std::string answer;
+    };
+    OrderResult order(Dev* d, const std::string& command, const std::string& fields) {
+        const std::string& id = d->spec.id;
+        const std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Message><DevIndexCode>" + id +
+                                 "</DevIndexCode><Pack type=\"TNP\"><Command>" + command + "</Command><DevIndexCode>" +
+                                 id + "</DevIndexCode>" + fields + "</Pack></Message>";
+        return sendOrder(d, command, text);
+    }
+
+    // An order text as given; `command` only labels the printed line.
+    OrderResult sendOrder(Dev* d, const std::string& command, const std::string& text) {
+        OrderResult r;
+        r.rc = static_cast<int32_t>(gwhost::transOrder(d->tables, text, r.answer));
+        Json::Value v;
+        v["event"] = "order";
+        v["deviceId"] = d->spec.id;
+        v["command"] = command;
+        v["rc"] = r.rc;
+        char hex[16];
+        snprintf(hex, sizeof hex, "0x%08x", static_cast<uint32_t>(r.rc));
+        v["rcHex"] = hex;
+        v["answer"] = compactXml(r.answer);
+        emit(v);
+        return r;
+    }
+
+    // The answer on one line: line breaks and the blanks between tags dropped.
+    static std::string compactXml(const std::string& xml) {
+        std::string out;
+        out.reserve(xml.size());
+        size_t i = 0;
+        while (i < xml.size()) {
+            const char c = xml[i];
+            if (c == '\n' || c == '\r' || c == '\t' || c == ' ') {
+                size_t j = i;
+                while (j < xml.size() && (xml[j] == '\n' || xml[j] == '\r' || xml[j] == '\t' || xml[j] == ' ')) ++j;
+                const bool betweenTags = (out.empty() || out.back() == '>') && (j == xml.size() || xml[j] == '<');
+                if (!betweenTags) out.append(xml, i, j - i);
+                i = j;
+                continue;
+            }
+            out += c;
+            ++i;
+        }
+        return out;
+    }
+
     Dev* find(const std::string& id) {
         for (auto& d : devices)
             if (d->spec.id == id) return d.get();
@@ -248,6 +303,235 @@ void note(const std::string& text) {
     emit(v);
 }
 
+Json::Value streamJson(const gwhost::StreamStats& s) {
+    Json::Value v;
+    v["id"] = static_cast<Json::UInt64>(s.id);
+    v["transport"] = s.tcp ? "tcp" : "udp";
+    v["peer"] = s.peer;
+    v["pid"] = s.pid;
+    v["bytes"] = static_cast<Json::UInt64>(s.bytes);
+    v["packets"] = static_cast<Json::UInt64>(s.packets);
+    v["syncErrors"] = static_cast<Json::UInt64>(s.syncErrors);
+    v["continuityErrors"] = static_cast<Json::UInt64>(s.continuityErrors);
+    v["skippedBytes"] = static_cast<Json::UInt64>(s.skippedBytes);
+    v["truncatedBytes"] = static_cast<Json::UInt64>(s.truncatedBytes);
+    v["durationMs"] = static_cast<Json::Int64>(s.seconds() * 1000);
+    v["ended"] = s.ended;
+    return v;
+}
+
+Json::Value totalsJson(const gwhost::SinkTotals& t) {
+    Json::Value v;
+    v["streams"] = static_cast<Json::UInt64>(t.streams);
+    v["live"] = static_cast<Json::UInt64>(t.live);
+    v["bytes"] = static_cast<Json::UInt64>(t.bytes);
+    v["packets"] = static_cast<Json::UInt64>(t.packets);
+    v["syncErrors"] = static_cast<Json::UInt64>(t.syncErrors);
+    v["continuityErrors"] = static_cast<Json::UInt64>(t.continuityErrors);
+    v["refusedConnections"] = static_cast<Json::UInt64>(t.refusedConnections);
+    v["droppedDatagrams"] = static_cast<Json::UInt64>(t.droppedDatagrams);
+    return v;
+}
+
+// Text of the first <name> element of an answer; empty when there is none.
+std::string xmlField(const std::string& xml, const std::string& name) {
+    const std::string open = "<" + name + ">", close = "</" + name + ">";
+    const size_t a = xml.find(open);
+    if (a == std::string::npos) return "";
+    const size_t b = xml.find(close, a + open.size());
+    return b == std::string::npos ? "" : xml.substr(a + open.size(), b - a - open.size());
+}
+
+std::string el(const char* name, const std::string& value) {
+    return std::string("<") + name + ">" + value + "</" + name + ">";
+}
+
+std::string compactUtc(time_t t) {
+    struct tm tmv;
+    gmtime_r(&t, &tmv);
+    char buf[32];
+    strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &tmv);
+    return buf;
+}
+
+// The three media parts of the demo: each order's code and answer, and what the sink saw.
+class MediaDemo {
+public:
+    MediaDemo(Host& host, gwhost::MediaSink& sink) : m_host(host), m_sink(sink) {}
+
+    // Live view over `link` ("TCP" or "UDP"), watched for `span`.
+    bool live(Host::Dev* cam, const std::string& link, std::chrono::milliseconds span) {
+        m_part = link == "UDP" ? "live-udp" : "live";
+        note("live view: the camera streams channel 1 to the host's media sink over " + link);
+        const uint64_t mark = m_sink.lastStreamId();
+        const auto req = m_host.order(cam, "PLAY_STREAM_REQ",
+                                      el("Channel", "1") + el("LinkType", link) + el("ChannelType", "MAIN") +
+                                          el("SinkIP", "127.0.0.1") + el("SinkPort", std::to_string(m_sink.port())));
+        const std::string session = xmlField(req.answer, "Session");
+        if (!step("session obtained", req.rc == 0 && !session.empty())) return false;
+        const auto push = m_host.order(cam, "PLAY_STREAM_PUSH_REQ", el("Session", session));
+        if (!step("stream pushed", push.rc == 0)) return false;
+        const uint64_t id = firstBytes(mark);
+        if (!id) return false;
+        stream(std::to_string(span.count()) + " ms of stream", id, span);
+        const auto stop = m_host.order(cam, "STOP_STREAM_REQ", el("LinkType", link) + el("Session", session));
+        bool ok = step("stream stopped", stop.rc == 0);
+        return quiet("no more bytes after the stop", id) && ok;
+    }
+
+    bool playback(Host::Dev* nvr) {
+        m_part = "playback";
+        note("playback: the recorder plays the last hour of channel 1; pause stops the bytes, resume restarts them");
+        const time_t now = time(nullptr);
+        const uint64_t mark = m_sink.lastStreamId();
+        const auto req = m_host.order(
+            nvr, "PLAYBACK_FILE_REQ",
+            el("Channel", "1") + el("SinkIP", "127.0.0.1") + el("SinkPort", std::to_string(m_sink.port())) +
+                el("FileName", "") + el("PlaybackType", "ByTime") + el("StartTime", compactUtc(now - 3600)) +
+                el("EndTime", compactUtc(now)) + el("StartOffset", "0") + el("StreamType", "1"));
+        const std::string session = xmlField(req.answer, "Session");
+        if (!step("session obtained", req.rc == 0 && !session.empty())) return false;
+        const auto push = m_host.order(nvr, "PLAYBACK_FILE_PUSH_REQ", el("Session", session));
+        if (!step("stream pushed", push.rc == 0)) return false;
+        const uint64_t id = firstBytes(mark);
+        if (!id) return false;
+        stream("half a second of playback", id, std::chrono::milliseconds(500));
+        bool ok = step("paused", m_host.order(nvr, "PAUSE_STREAM_REQ", el("Session", session)).rc == 0);
+        ok = quiet("bytes stop while paused", id) && ok;
+        const uint64_t before = m_sink.stream(id) ? m_sink.stream(id)->bytes : 0;
+        const uint64_t lastBefore = m_sink.lastStreamId();
+        ok = step("resumed", m_host.order(nvr, "RESUME_STREAM_REQ", el("Session", session)).rc == 0) && ok;
+        // The same connection carries on; a device that opened a new one counts as well.
+        const bool restarted = m_sink.waitBytes(id, before + 1, std::chrono::seconds(3)) ||
+                               m_sink.waitStream(1, std::chrono::milliseconds(0), lastBefore).has_value();
+        ok = step("bytes restart after the resume", restarted) && ok;
+        if (restarted) stream("half a second after the resume", id, std::chrono::milliseconds(500));
+        ok = step("stopped", m_host.order(nvr, "STOP_PLAYBACK_REQ", el("Session", session)).rc == 0) && ok;
+        return quiet("no more bytes after the stop", id) && ok;
+    }
+
+    bool talk(Host::Dev* cam) {
+        m_part = "talk";
+        note("voice talk: the camera's audio channel streams to the media sink");
+        const uint64_t mark = m_sink.lastStreamId();
+        const auto req = m_host.order(cam, "START_TALK_REQ",
+                                      el("Channel", "1") + el("LinkType", "TCP") + el("SinkIP", "127.0.0.1") +
+                                          el("SinkPort", std::to_string(m_sink.port())));
+        const std::string session = xmlField(req.answer, "Session");
+        Json::Value v = event("audio codec");
+        v["AudioEncType"] = xmlField(req.answer, "AudioEncType");
+        emit(v);
+        if (!step("session obtained", req.rc == 0 && !session.empty())) return false;
+        const auto push = m_host.order(cam, "START_TALK_PUSH_REQ", el("Session", session));
+        if (!step("talk pushed", push.rc == 0)) return false;
+        const uint64_t id = firstBytes(mark);
+        if (!id) return false;
+        stream("half a second of voice", id, std::chrono::milliseconds(500));
+        bool ok = step("stopped", m_host.order(cam, "STOP_TALK_REQ", el("Session", session)).rc == 0);
+        return quiet("no more bytes after the stop", id) && ok;
+    }
+
+private:
+    Json::Value event(const std::string& what) const {
+        Json::Value v;
+        v["event"] = "media";
+        v["part"] = m_part;
+        v["step"] = what;
+        return v;
+    }
+
+    bool step(const std::string& what, bool ok) {
+        Json::Value v = event(what);
+        v["ok"] = ok;
+        emit(v);
+        return ok;
+    }
+
+    // Id of the first stream after `mark` that brings bytes; 0 when none comes in time.
+    uint64_t firstBytes(uint64_t mark) {
+        const auto s = m_sink.waitStream(1, std::chrono::seconds(5), mark);
+        step("bytes arrive at the sink", s.has_value());
+        return s ? s->id : 0;
+    }
+
+    // Shows what stream `id` brought during `span` after this point.
+    void stream(const std::string& what, uint64_t id, std::chrono::milliseconds span) {
+        const auto a = m_sink.stream(id);
+        std::this_thread::sleep_for(span);
+        const auto b = m_sink.stream(id);
+        if (!a || !b) return;
+        Json::Value v = event(what);
+        v["bytesInSpan"] = static_cast<Json::UInt64>(b->bytes - a->bytes);
+        v["packetsInSpan"] = static_cast<Json::UInt64>(b->packets - a->packets);
+        v["stream"] = streamJson(*b);
+        emit(v);
+    }
+
+    // In-flight bytes drain first; then nothing more may come.
+    bool quiet(const std::string& what, uint64_t id) {
+        const bool drained = m_sink.waitQuiet(std::chrono::milliseconds(200), std::chrono::seconds(3), id);
+        const bool none = drained && m_sink.noMoreBytes(std::chrono::milliseconds(300), id);
+        Json::Value v = event(what);
+        v["ok"] = none;
+        if (const auto s = m_sink.stream(id)) v["stream"] = streamJson(*s);
+        emit(v);
+        return none;
+    }
+
+    Host& m_host;
+    gwhost::MediaSink& m_sink;
+    std::string m_part;
+};
+
+bool runMediaDemo(Host& host, devsim::Simulator& sim, uint16_t reg, uint16_t alarm) {
+    gwhost::MediaSink sink;
+    std::string why;
+    if (!sink.start("127.0.0.1", 0, &why)) {
+        note("the media sink cannot listen: " + why);
+        return false;
+    }
+    Json::Value s;
+    s["event"] = "mediaSink";
+    s["address"] = "127.0.0.1";
+    s["port"] = sink.port();
+    emit(s);
+
+    note("media: a camera and a recorder (aldonV5) come on line");
+    auto* cam = host.add({"camera-0002", "camera-key-2", "encodingDev", "aldonV5"});
+    auto* nvr = host.add({"recorder-0001", "recorder-key", "encodingDev", "aldonV5"});
+    if (!cam || !nvr) return false;
+    auto device = [&](const std::string& id, const std::string& key, const devsim::CameraOptions& o) {
+        devsim::DeviceConfig c;
+        c.deviceId = id;
+        c.key = key;
+        c.family = devsim::Family::AldonV5;
+        c.cmsPort = reg;
+        c.amsPort = alarm;
+        c.handler = devsim::makeCamera(o)->handler();
+        auto d = sim.addDevice(c);
+        d->start();
+        return d;
+    };
+    auto simCam = device("camera-0002", "camera-key-2", devsim::cameraDefaults());
+    auto simNvr = device("recorder-0001", "recorder-key", devsim::recorderDefaults());
+    if (!waitFor([&] { return cam->status == 0 && nvr->status == 0; }, std::chrono::seconds(10))) {
+        note("media demo: the camera or the recorder did not come on line");
+        return false;
+    }
+
+    MediaDemo demo(host, sink);
+    bool ok = demo.live(cam, "TCP", std::chrono::milliseconds(1000));
+    ok = demo.live(cam, "UDP", std::chrono::milliseconds(300)) && ok;
+    ok = demo.playback(nvr) && ok;
+    ok = demo.talk(cam) && ok;
+    sink.stop();
+    Json::Value t;
+    t["event"] = "mediaSinkTotals";
+    t["totals"] = totalsJson(sink.totals());
+    emit(t);
+    return ok;
+}
+
 int runDemo(const std::string& pluginPath) {
     Host host;
     const uint16_t reg = gwhost::freeLoopbackPort(), alarm = gwhost::freeLoopbackPort(),
@@ -341,6 +625,9 @@ int runDemo(const std::string& pluginPath) {
     ok = ok && waitFor([&] { return camera->status == 10; }, std::chrono::seconds(10));
 
     if (!ok) note("demo step failed: a device did not reach its expected status");
+    const bool media = runMediaDemo(host, sim, reg, alarm);
+    if (!media) note("demo step failed: a media part did not run as expected");
+    ok = ok && media;
     const int rc = host.stop();
     return ok && rc == 0 ? 0 : 1;
 }
@@ -354,7 +641,8 @@ bool readHostFile(const std::string& path, Json::Value& root) {
     return Json::parseFromStream(b, in, &root, &errs) && root.isObject();
 }
 
-// Envelopes, one JSON object a line: {"device","method","uri","body"} or {"sleep":ms}.
+// One JSON object a line: {"device","method","uri","body"}, {"device","order"} (media order XML)
+// or {"sleep":ms}.
 void runScenario(Host& host, std::istream& in) {
     std::string line;
     while (!g_stop && std::getline(in, line)) {
@@ -374,6 +662,13 @@ void runScenario(Host& host, std::istream& in) {
             continue;
         }
         auto str = [&](const char* k) { return step[k].isString() ? step[k].asString() : std::string(); };
+        if (step["order"].isString()) {
+            const std::string text = str("order");
+            const size_t a = text.find("<Command>"), b = text.find("</Command>");
+            const bool named = a != std::string::npos && b != std::string::npos && b > a;
+            host.sendOrder(d, named ? text.substr(a + 9, b - a - 9) : "", text);
+            continue;
+        }
         host.request(d, str("method"), str("uri"), str("body"));
     }
 }
@@ -426,24 +721,84 @@ int runHostFile(const std::string& pluginPath, const std::string& file, double d
     return host.stop();
 }
 
-void usage() {
-    fprintf(stderr,
+// "ADDR:PORT", "[v6addr]:PORT" or ":PORT" (127.0.0.1).
+bool splitAddress(const std::string& text, std::string& addr, uint16_t& port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    addr = text.substr(0, colon);
+    if (addr.size() >= 2 && addr.front() == '[' && addr.back() == ']') addr = addr.substr(1, addr.size() - 2);
+    if (addr.empty()) addr = "127.0.0.1";
+    const std::string p = text.substr(colon + 1);
+    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;
+    const unsigned long v = strtoul(p.c_str(), nullptr, 10);
+    if (v > 65535) return false;
+    port = static_cast<uint16_t>(v);
+    return true;
+}
+
+// The media sink on its own: one JSON line per stream when it ends, a summary at the end.
+int runMediaSink(const std::string& where, double duration) {
+    std::string addr;
+    uint16_t port = 0;
+    if (!splitAddress(where, addr, port)) {
+        fprintf(stderr, "gwhost: --media-sink wants ADDR:PORT, got %s\n", where.c_str());
+        return 2;
+    }
+    gwhost::MediaSink sink;
+    sink.onStreamEnd([](const gwhost::StreamStats& st) {
+        Json::Value v;
+        v["event"] = "stream";
+        v["stream"] = streamJson(st);
+        emit(v);
+    });
+    std::string why;
+    if (!sink.start(addr, port, &why)) {
+        fprintf(stderr, "gwhost: media sink cannot listen on %s: %s\n", where.c_str(), why.c_str());
+        return 1;
+    }
+    Json::Value v;
+    v["event"] = "mediaSink";
+    v["address"] = addr;
+    v["port"] = sink.port();
+    emit(v);
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(duration * 1000));
+    while (!g_stop && (duration <= 0 || std::chrono::steady_clock::now() < end))
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sink.stop();
+    Json::Value t;
+    t["event"] = "mediaSinkTotals";
+    t["totals"] = totalsJson(sink.totals());
+    emit(t);
+    return 0;
+}
+
+void usage(FILE* out = stderr) {
+    fprintf(out,
             "usage: gwhost --demo [--plugin PATH]\n"
             "       gwhost --hostfile FILE [--scenario FILE|-] [--duration SEC] [--plugin PATH]\n"
-            "  --demo          run the built-in scenario with simulated devices on free loopback ports\n"
+            "       gwhost --media-sink ADDR:PORT [--duration SEC]\n"
+            "  --demo          run the built-in scenario with simulated devices on free loopback ports,\n"
+            "                  then live view, playback and voice talk into a media sink of its own\n"
             "  --hostfile FILE JSON: {\"listen\",\"regPort\",\"alarmPort\",\"storagePort\",\n"
             "                  \"devices\":[{\"id\",\"key\",\"type\",\"protocol\",\"allowDirectConn\",\n"
             "                  \"alarmActiveStatus\"}]}; runs until --duration or Ctrl-C\n"
-            "  --scenario FILE device-API calls, one JSON object a line ({\"device\",\"method\",\"uri\",\"body\"}\n"
+            "  --scenario FILE device-API calls and media orders, one JSON object a line\n"
+            "                  ({\"device\",\"method\",\"uri\",\"body\"}, {\"device\",\"order\":\"<Message>...\"}\n"
             "                  or {\"sleep\":ms}); - reads standard input\n"
-            "  --plugin PATH   plug-in library (default: ../lib/libVexaDev.so beside this program)\n");
+            "  --media-sink ADDR:PORT\n"
+            "                  receive media streams (transport-stream packets over TCP and UDP) on\n"
+            "                  ADDR:PORT (port 0: any free one); prints one JSON line per stream when it\n"
+            "                  ends and a summary; runs until --duration or Ctrl-C\n"
+            "  --duration SEC  how long --hostfile or --media-sink runs (0 or none: until Ctrl-C)\n"
+            "  --plugin PATH   plug-in library (default: ../lib/libVexaDev.so beside this program)\n"
+            "  --help          this text\n");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string plugin = gwhost::defaultPluginPath();
-    std::string hostFile, scenario;
+    std::string hostFile, scenario, mediaSink;
     double duration = 0;
     bool demo = false;
     for (int i = 1; i < argc; ++i) {
@@ -457,6 +812,11 @@ int main(int argc, char** argv) {
             scenario = argv[++i];
         } else if (!strcmp(argv[i], "--duration") && i + 1 < argc) {
             duration = atof(argv[++i]);
+        } else if (!strcmp(argv[i], "--media-sink") && i + 1 < argc) {
+            mediaSink = argv[++i];
+        } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
+            usage(stdout);
+            return 0;
         } else {
             usage();
             return 2;
@@ -467,6 +827,7 @@ int main(int argc, char** argv) {
     signal(SIGPIPE, SIG_IGN);
     devsim::raiseFileLimit();
     if (demo) return runDemo(plugin);
+    if (!mediaSink.empty()) return runMediaSink(mediaSink, duration);
     if (!hostFile.empty()) return runHostFile(plugin, hostFile, duration, scenario);
     usage();
     return 2;

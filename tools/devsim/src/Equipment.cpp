@@ -1,7 +1,10 @@
 #include "devsim/Equipment.h"
 
+#include "MediaSender.h"
+#include "SimInternal.h"
 #include "WireNames.h"
 #include "devsim/AlarmTexts.h"
+#include "runlog.h"
 
 #include <tinyxml.h>
 
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <stdexcept>
+#include <thread>
 
 namespace devsim {
 
@@ -317,6 +321,10 @@ std::string keyOf(const Json::Value& req, std::string* method = nullptr, std::st
         if (url) *url = u;
         return u.substr(0, u.find('?'));
     }
+    if (type == wtype::media) {
+        const std::string op = str(req, "op");
+        return op.empty() ? type : type + "/" + op;
+    }
     return type;
 }
 
@@ -342,6 +350,10 @@ Answer garbageAnswer(const Json::Value& req, const Fault& f) {
         m["body"] = f.garbage.empty() ? "Service Unavailable: device busy, retry later" : f.garbage;
     else if (type == wtype::config || type == wtype::ferro)
         m["data"] = f.garbage.empty() ? "<html><body><h1>500 Internal Server Error</h1></body></html>" : f.garbage;
+    else if (type == wtype::getConfig)
+        m["audioCodec"] = f.garbage.empty() ? "G.711" : f.garbage;
+    else if (type == wtype::media)
+        m["error"] = f.garbage.empty() ? "busy" : f.garbage;
     else
         m["error"] = f.transportError;
     return Answer::with(std::move(m), f.delay);
@@ -352,6 +364,11 @@ Answer garbageAnswer(const Json::Value& req, const Fault& f) {
 bool Equipment::keyMatches(const std::string& entry, const std::string& key) {
     if (key.size() < entry.size() || key.compare(0, entry.size(), entry) != 0) return false;
     return key.size() == entry.size() || key[entry.size()] == '/' || (!entry.empty() && entry.back() == '/');
+}
+
+bool Equipment::entryHits(const std::string& entry, const SeenRequest& seen) {
+    if (entry.find('?') == std::string::npos) return keyMatches(entry, seen.key);
+    return seen.type == wtype::ovix && seen.url.compare(0, entry.size(), entry) == 0;
 }
 
 RequestHandler Equipment::handler() {
@@ -370,15 +387,15 @@ Answer Equipment::handle(const Json::Value& req) {
         s.body = str(req, "body");
         s.frame = req;
         if (m_seen.size() >= kSeenCap) m_seen.erase(m_seen.begin(), m_seen.begin() + kSeenCap / 2);
-        const std::string key = s.key;
         m_seen.push_back(std::move(s));
+        const SeenRequest& seen = m_seen.back();
         if (!m_answerOnly.empty() && std::none_of(m_answerOnly.begin(), m_answerOnly.end(),
-                                                  [&](const std::string& e) { return keyMatches(e, key); }))
+                                                  [&](const std::string& e) { return entryHits(e, seen); }))
             return Answer::none();
         for (auto it = m_faults.begin(); it != m_faults.end(); ++it) {
             const bool hits =
                 it->match.empty() || std::any_of(it->match.begin(), it->match.end(),
-                                                 [&](const std::string& e) { return keyMatches(e, key); });
+                                                 [&](const std::string& e) { return entryHits(e, seen); });
             if (!hits) continue;
             hit = *it;
             haveFault = true;
@@ -399,6 +416,14 @@ Answer Equipment::handle(const Json::Value& req) {
                 return deviceErrorAnswer(req, hit);
             case FaultAction::Garbage:
                 return garbageAnswer(req, hit);
+            case FaultAction::MissingError: {
+                Answer a = str(req, wmember::type) == wtype::media ? Answer() : serve(req);
+                a.later = nullptr;
+                if (!a.members.isObject()) a.members = Json::Value(Json::objectValue);
+                a.members[wmember::error] = Json::Value();
+                a.delay += hit.delay;
+                return a;
+            }
             case FaultAction::Answer:
                 break;
         }
@@ -433,7 +458,7 @@ std::vector<SeenRequest> Equipment::requestsFor(const std::string& key) const {
     std::lock_guard<std::mutex> lk(m_mx);
     std::vector<SeenRequest> out;
     for (const auto& s : m_seen)
-        if (keyMatches(key, s.key)) out.push_back(s);
+        if (entryHits(key, s)) out.push_back(s);
     return out;
 }
 
@@ -924,7 +949,11 @@ Json::Value PanelModel::zoneSearch(const Json::Value& cond, bool basic) {
 // ---------------------------------------------------------------------------------------------
 // CameraModel
 
-CameraOptions cameraDefaults() { return CameraOptions(); }
+CameraOptions cameraDefaults() {
+    CameraOptions o;
+    o.recordingDays = 3;  // a memory card holds less than a recorder's disks
+    return o;
+}
 
 CameraOptions recorderDefaults() {
     CameraOptions o;
@@ -942,10 +971,11 @@ CameraOptions recorderDefaults() {
     o.alarmInputs = 8;
     o.disks = {DiskState{1, "ok", 3815447, 1048576}, DiskState{2, "ok", 3815447, 2097152}};
     o.loopEnable = false;
+    o.timeTypeSTD = "false";
     return o;
 }
 
-CameraModel::CameraModel(const CameraOptions& o) : m_opt(o) {}
+CameraModel::CameraModel(const CameraOptions& o) : m_opt(o), m_audioCodec(o.audioCodec) {}
 
 std::shared_ptr<CameraModel> makeCamera(const CameraOptions& o) { return std::make_shared<CameraModel>(o); }
 
@@ -1034,8 +1064,15 @@ Answer CameraModel::serve(const Json::Value& req) {
     if (type == wtype::getConfig) {
         Json::Value m(Json::objectValue);
         std::lock_guard<std::mutex> lk(m_mx);
-        m["audioCodec"] = m_opt.audioCodec;
+        m["audioCodec"] = m_audioCodec;
         return Answer::with(std::move(m));
+    }
+    if (type == wtype::media) {
+        std::weak_ptr<Equipment> w = weak_from_this();
+        return Answer::deferred([w, req](const std::shared_ptr<Responder>& r) {
+            auto self = std::static_pointer_cast<CameraModel>(w.lock());
+            if (self) self->media(req, r);
+        });
     }
     if (type != wtype::ovix) return defaultAnswer(req);
     const std::string line = str(req, "request");
@@ -1233,10 +1270,11 @@ std::string CameraModel::ovix(const std::string& method, const std::string& url,
     }
     if (path == "/OVIX/System/TwoWayAudio/channels" || path.rfind("/OVIX/System/TwoWayAudio/channels/", 0) == 0) {
         if (!get) return wrongMethod();
-        const auto channel = [](int id) {
+        const auto channel = [&](int id) {
             return "<TwoWayAudioChannel>\n" + elem("id", std::to_string(id)) + elem("enabled", "false") +
-                   elem("audioCompressionType", "G.711ulaw") + elem("speakerVolume", "50") +
-                   elem("microphoneVolume", "50") + "</TwoWayAudioChannel>\n";
+                   elem("audioCompressionType", "G.711ulaw") +
+                   (m_opt.audioSamplingRate.empty() ? std::string() : elem("audioSamplingRate", m_opt.audioSamplingRate)) +
+                   elem("speakerVolume", "50") + elem("microphoneVolume", "50") + "</TwoWayAudioChannel>\n";
         };
         if (path.size() > std::strlen("/OVIX/System/TwoWayAudio/channels/")) {
             const std::string n = path.substr(std::strlen("/OVIX/System/TwoWayAudio/channels/"));
@@ -1252,7 +1290,471 @@ std::string CameraModel::ovix(const std::string& method, const std::string& url,
         return x + "</TwoWayAudioChannelList>\n";
     }
     if (path == "/OVIX/System/reboot") return put ? ok() : wrongMethod();
+    if (path == "/OVIX/System/capabilities") return get ? capabilities() : wrongMethod();
+    if (path == "/OVIX/ContentMgmt/search") return method == "POST" ? search(url, body) : wrongMethod();
+    if (path == "/OVIX/ContentMgmt/download/capabilities") {
+        if (!get) return wrongMethod();
+        std::string x = openRoot("DownloadAbility");
+        x += elem("isSupportDownloadbyFileName", "true") + elem("isSupportDownloadbyTime", "true");
+        return x + "</DownloadAbility>\n";
+    }
     return responseStatusXml(url, 4, "notSupport");
+}
+
+
+// ---------------------------------------------------------------------------------------------
+// CameraModel: media streams, recordings and record search
+
+namespace {
+
+constexpr size_t kStreamsKept = 256;
+constexpr uint16_t kFirstPid = 0x100;
+constexpr int kMaxResults = 40;
+
+int64_t intMember(const Json::Value& frame, const char* name) {
+    const Json::Value* v = frame.find(name, name + std::strlen(name));
+    return v && v->isInt64() ? v->asInt64() : -1;
+}
+
+bool digitsAt(const std::string& t, size_t pos, size_t n, int& out) {
+    if (pos + n > t.size()) return false;
+    out = 0;
+    for (size_t k = pos; k < pos + n; ++k) {
+        if (!std::isdigit(static_cast<unsigned char>(t[k]))) return false;
+        out = out * 10 + (t[k] - '0');
+    }
+    return true;
+}
+
+// "YYYY-MM-DDThh:mm:ss" at the start of `t`, as seconds of a UTC-like clock.
+bool isoPrefix(const std::string& t, int64_t& wall) {
+    int v = 0;
+    if (t.size() < 19 || t[4] != '-' || t[7] != '-' || t[10] != 'T' || t[13] != ':' || t[16] != ':') return false;
+    for (size_t pos : {0, 5, 8, 11, 14, 17})
+        if (!digitsAt(t, pos, pos == 0 ? 4 : 2, v)) return false;
+    return parseWallTime(t.substr(0, 19), wall);
+}
+
+// A search time: the wall clock, optionally a fraction, then nothing (the zone the search mode
+// says), "Z" or "+hh:mm" / "-hh:mm".
+bool searchTime(const std::string& t, bool utcMode, int eastMin, int64_t& utc) {
+    int64_t wall = 0;
+    if (!isoPrefix(t, wall)) return false;
+    size_t i = 19;
+    if (i < t.size() && t[i] == '.') {
+        ++i;
+        while (i < t.size() && std::isdigit(static_cast<unsigned char>(t[i]))) ++i;
+        if (i == 20) return false;
+    }
+    const std::string zone = t.substr(i);
+    int h = 0, m = 0;
+    if (zone.empty()) {
+        utc = utcMode ? wall : wall - eastMin * 60;
+    } else if (zone == "Z") {
+        utc = wall;
+    } else if (zone.size() == 6 && (zone[0] == '+' || zone[0] == '-') && zone[3] == ':' && digitsAt(zone, 1, 2, h) &&
+               digitsAt(zone, 4, 2, m) && h <= 14 && m < 60) {
+        utc = wall - (zone[0] == '-' ? -1 : 1) * (h * 60 + m) * 60;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+std::string timeText(int64_t t, bool compactForm) {
+    const time_t tt = static_cast<time_t>(t);
+    std::tm tm{};
+    gmtime_r(&tt, &tm);
+    char buf[40];
+    std::snprintf(buf, sizeof buf, compactForm ? "%04d%02d%02dT%02d%02d%02d" : "%04d-%02d-%02dT%02d:%02d:%02d",
+                  tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+bool xmlInt(const std::string& text, long long& out) {
+    const std::string t = trim(text);
+    if (t.empty() || t.size() > 12) return false;
+    char* end = nullptr;
+    out = std::strtoll(t.c_str(), &end, 10);
+    return *end == '\0' && (std::isdigit(static_cast<unsigned char>(t[0])) || t[0] == '-');
+}
+
+void answerError(const std::shared_ptr<Responder>& r, int error) {
+    Json::Value m(Json::objectValue);
+    m[wmember::error] = error;
+    r->reply(std::move(m));
+}
+
+}  // namespace
+
+int CameraModel::eastMinutes() const {
+    int east = 0;
+    if (!parseTimeZone(m_opt.timeZone, east)) east = 0;
+    return east;
+}
+
+int64_t CameraModel::utcNow() const { return nowSeconds() + m_clockShift; }
+
+int64_t CameraModel::nowUtc() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return utcNow();
+}
+
+int CameraModel::utcOffsetMinutes() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return eastMinutes();
+}
+
+std::vector<RecordingSegment> CameraModel::recordings(int channel, int64_t fromUtc, int64_t toUtc) const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return recordingIndex(m_opt.deviceId, channel, m_opt.recordingDays, utcNow(), fromUtc, toUtc);
+}
+
+std::string CameraModel::nameOf(const RecordingSegment& s, int streamType) const {
+    std::string local = timeText(s.startUtc + eastMinutes() * 60, true);
+    local.erase(8, 1);  // no "T" in file names
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "ch%02d_%s_%d", s.channel, local.c_str(), streamType);
+    return buf;
+}
+
+std::string CameraModel::recordingName(const RecordingSegment& s, int streamType) const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return nameOf(s, streamType);
+}
+
+uint64_t CameraModel::recordingSize(const RecordingSegment& s) const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return static_cast<uint64_t>(std::max<int64_t>(0, s.endUtc - s.startUtc)) * m_opt.videoBitRate / 8;
+}
+
+std::string CameraModel::capabilities() const {
+    std::string x = openRoot("DeviceCap");
+    x += "<SysCap>\n" + elem("isSupportDst", "true") + "</SysCap>\n";
+    if (!m_opt.timeTypeSTD.empty()) x += elem("isSupportTimeTypeSTD", m_opt.timeTypeSTD);
+    x += "<ContentMgmtCap>\n" + elem("isSupportSearch", "true") + elem("isSupportDownload", "true") +
+         "</ContentMgmtCap>\n";
+    return x + "</DeviceCap>\n";
+}
+
+std::string CameraModel::search(const std::string& url, const std::string& body) {
+    const auto bad = [&] { return responseStatusXml(url, 6, "badParameters"); };
+    bool utcMode = false;
+    const size_t q = url.find('?');
+    if (q != std::string::npos) {
+        const std::string query = url.substr(q + 1);
+        for (size_t a = 0; a <= query.size();) {
+            size_t b = query.find('&', a);
+            if (b == std::string::npos) b = query.size();
+            if (query.compare(a, b - a, "timeType=STD") == 0) utcMode = true;
+            a = b + 1;
+        }
+    }
+    TiXmlDocument doc;
+    std::string searchId, track, st, et, text;
+    long long trackId = 0, maxResults = kMaxResults, position = 0;
+    if (!readXml(body, "CMSearchDescription", doc) || !xmlText(doc, "searchID", searchId) ||
+        !xmlText(doc, "trackID", track) || !xmlInt(track, trackId) || !xmlText(doc, "startTime", st) ||
+        !xmlText(doc, "endTime", et))
+        return bad();
+    if (xmlText(doc, "maxResults", text) && (!xmlInt(text, maxResults) || maxResults < 0)) return bad();
+    if (xmlText(doc, "searchResultPostion", text) && (!xmlInt(text, position) || position < 0)) return bad();
+    if (maxResults == 0 || maxResults > kMaxResults) maxResults = kMaxResults;
+    const long long channel = trackId / 100, streamType = trackId % 100;
+    if (channel < 1 || channel > m_opt.analogChannels + m_opt.ipChannels || streamType < 1 || streamType > 3)
+        return bad();
+    const int east = eastMinutes();
+    int64_t from = 0, to = 0;
+    if (!searchTime(trim(st), utcMode, east, from) || !searchTime(trim(et), utcMode, east, to) || from > to) return bad();
+
+    const auto all = recordingIndex(m_opt.deviceId, static_cast<int>(channel), m_opt.recordingDays, utcNow(), from,
+                                    to + 1);
+    const size_t first = std::min(static_cast<size_t>(position), all.size());
+    const size_t n = std::min(static_cast<size_t>(maxResults), all.size() - first);
+    const char* status = n == 0 ? "NO MATCHES" : first + n < all.size() ? "MORE" : "OK";
+    const auto shown = [&](int64_t t, bool compactForm) {
+        return utcMode ? timeText(t, compactForm) + "Z" : timeText(t + east * 60, compactForm);
+    };
+    char source[64];
+    std::snprintf(source, sizeof source, "{%08X-0000-0000-0000-%012lld}",
+                  static_cast<unsigned>(std::hash<std::string>()(m_opt.deviceId) & 0xFFFFFFFFu), channel);
+    std::string x = openRoot("CMSearchResult");
+    x += elem("searchID", searchId) + elem("responseStatus", "true") + elem("responseStatusStrg", status) +
+         elem("numOfMatches", std::to_string(n));
+    if (n > 0) {
+        x += "<matchList>\n";
+        for (size_t k = first; k < first + n; ++k) {
+            const RecordingSegment& s = all[k];
+            const uint64_t size = static_cast<uint64_t>(s.endUtc - s.startUtc) * m_opt.videoBitRate / 8;
+            const std::string uri = "rtsp://" + m_opt.address + "/Streaming/tracks/" + std::to_string(trackId) +
+                                    "/?starttime=" + shown(s.startUtc, true) + "&endtime=" + shown(s.endUtc, true) +
+                                    "&name=" + nameOf(s, static_cast<int>(streamType)) + "&size=" + std::to_string(size);
+            x += "<searchMatchItem>\n" + elem("sourceID", source) + elem("trackID", std::to_string(trackId)) +
+                 "<timeSpan>\n" + elem("startTime", shown(s.startUtc, false)) + elem("endTime", shown(s.endUtc, false)) +
+                 "</timeSpan>\n<mediaSegmentDescriptor>\n" + elem("contentType", "video") +
+                 elem("codecType", "H.264-BP") + elem("playbackURI", uri) + "</mediaSegmentDescriptor>\n" +
+                 "</searchMatchItem>\n";
+        }
+        x += "</matchList>\n";
+    }
+    return x + "</CMSearchResult>\n";
+}
+
+void CameraModel::badOrder(const std::string& what) {
+    uint64_t n;
+    std::string id;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        n = ++m_badOrders;
+        id = m_opt.deviceId;
+    }
+    // The first few and then one in a thousand: a flood of bad orders cannot flood the log.
+    if (n <= 5 || n % 1000 == 0)
+        RunLog_Write(4, "devsim", "%.64s: bad media order (%llu so far): %.200s", id.c_str(),
+                     static_cast<unsigned long long>(n), what.c_str());
+}
+
+void CameraModel::media(const Json::Value& req, const std::shared_ptr<Responder>& r) {
+    const std::string op = str(req, "op");
+    if (op == "startLive" || op == "startRecord" || op == "startVoice") {
+        startStream(op, req, r);
+        return;
+    }
+    const std::string kind = op == "stopLive"                              ? "startLive"
+                             : op == "stopRecord" || op == "operateRecord" ? "startRecord"
+                             : op == "stopVoice"                           ? "startVoice"
+                                                                           : "";
+    if (kind.empty()) {
+        badOrder("unknown op \"" + op.substr(0, 64) + "\"");
+        answerError(r, mediaError::badRequest);
+        return;
+    }
+    std::shared_ptr<MediaSender> sender;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        auto it = m_live.find(str(req, "session"));
+        if (it != m_live.end() && it->second.op == kind) sender = it->second.sender;
+    }
+    if (!sender) {
+        answerError(r, mediaError::unknownSession);
+        return;
+    }
+    if (op == "operateRecord") {
+        const int64_t operation = intMember(req, "operation");
+        if (operation != 0 && operation != 1) {
+            badOrder("operateRecord operation " + std::to_string(operation));
+            answerError(r, mediaError::badRequest);
+            return;
+        }
+        sender->operate(operation == 0, [r](int e) { answerError(r, e); });
+        return;
+    }
+    sender->stop("stop", [r] { answerError(r, mediaError::ok); });
+}
+
+void CameraModel::startStream(const std::string& op, const Json::Value& req, const std::shared_ptr<Responder>& r) {
+    auto rec = std::make_shared<StreamRecord>();
+    StreamInfo& i = rec->info;  // not shared until the sender exists
+    i.session = str(req, "session");
+    i.op = op;
+    i.frame = req;
+    i.channel = intMember(req, "channel");
+    i.streamType = intMember(req, "streamType");
+    i.mediaIp = str(req, "mediaIp");
+    i.linkType = str(req, "linkType");
+    i.mediaPort = intMember(req, "mediaPort");
+    i.native = intMember(req, "native");
+    i.start = str(req, "start");
+    i.stop = str(req, "stop");
+    i.audioCode = intMember(req, "audioCode");
+    const bool live = op == "startLive", record = op == "startRecord", voice = op == "startVoice";
+    i.udp = live && i.linkType == "UDP";
+
+    int err = mediaError::ok;
+    std::string why;
+    const auto fail = [&](int e, const std::string& w) {
+        if (err == mediaError::ok) {
+            err = e;
+            why = w;
+        }
+    };
+    asio::error_code ec;
+    const asio::ip::address addr = asio::ip::make_address(i.mediaIp, ec);
+    const IoAccess io = ioAccessOf(*r);
+    std::shared_ptr<MediaSender> sender;
+    bool watch = false;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        const int channels = m_opt.analogChannels + m_opt.ipChannels;
+        if (i.session.empty() || i.session.size() > 127) fail(mediaError::badRequest, "bad session");
+        if (voice ? i.channel < 0 || i.channel > m_opt.audioChannels : i.channel < 1 || i.channel > channels)
+            fail(mediaError::badRequest, "unknown channel " + std::to_string(i.channel));
+        if (!voice && (i.streamType < 1 || i.streamType > 3))
+            fail(mediaError::badRequest, "bad streamType " + std::to_string(i.streamType));
+        if (live && i.linkType != "TCP" && i.linkType != "UDP") fail(mediaError::badRequest, "bad linkType");
+        if (ec) fail(mediaError::badRequest, "bad mediaIp");
+        if (i.mediaPort < 1 || i.mediaPort > 65535) fail(mediaError::badRequest, "bad mediaPort");
+        if (err == mediaError::ok && !addr.is_loopback() && !m_opt.allowRemoteMedia)
+            fail(mediaError::remoteRefused, "media address " + i.mediaIp + " is not loopback");
+        if (err == mediaError::ok && m_live.count(i.session)) fail(mediaError::badRequest, "session already streaming");
+        if (record && err == mediaError::ok) {
+            int64_t a = 0, b = 0;
+            if (i.start.size() != 19 || i.stop.size() != 19 || !isoPrefix(i.start, a) || !isoPrefix(i.stop, b) || b <= a) {
+                fail(mediaError::badRequest, "bad start/stop");
+            } else {
+                const int64_t shift = eastMinutes() * 60;
+                int64_t covered = 0;
+                for (const auto& s : recordingIndex(m_opt.deviceId, static_cast<int>(i.channel), m_opt.recordingDays,
+                                                    utcNow(), a - shift, b - shift))
+                    covered += std::min(s.endUtc, b - shift) - std::max(s.startUtc, a - shift);
+                if (covered <= 0)
+                    fail(mediaError::noRecording, "no recording between " + i.start + " and " + i.stop);
+                else
+                    i.recordBytes = static_cast<uint64_t>(covered) * m_opt.videoBitRate / 8;
+            }
+        }
+        if (err == mediaError::ok && !io.io) fail(mediaError::connectFailed, "simulator stopping");
+        if (err == mediaError::ok) {
+            uint16_t pid = kFirstPid;
+            for (bool taken = true; taken && pid < 0x1FFE;) {
+                taken = false;
+                for (const auto& kv : m_live)
+                    if (kv.second.rec->info.pid == pid) taken = true;
+                if (taken) ++pid;
+            }
+            i.pid = pid;
+            MediaSender::Params p;
+            p.addr = addr;
+            p.port = static_cast<uint16_t>(i.mediaPort);
+            p.udp = i.udp;
+            p.bitRate = voice ? m_opt.voiceBitRate : m_opt.videoBitRate;
+            p.perWrite = voice ? 1 : 7;
+            p.totalBytes = i.recordBytes;
+            std::weak_ptr<Equipment> w = weak_from_this();
+            const std::string session = i.session;
+            sender = std::make_shared<MediaSender>(*io.io, io.keep, p, rec, [w, session, rec] {
+                auto self = std::static_pointer_cast<CameraModel>(w.lock());
+                if (!self) return;
+                std::lock_guard<std::mutex> l(self->m_mx);
+                auto it = self->m_live.find(session);
+                if (it != self->m_live.end() && it->second.rec == rec) self->m_live.erase(it);
+            });
+            m_live[session] = Live{sender, rec, op, r->sessionId()};
+            watch = m_watchedLinks.insert(r->sessionId()).second;
+        } else {
+            i.state = StreamState::Stopped;
+            i.answerError = err;
+            i.endReason = why;
+        }
+        m_streams.push_back(rec);
+        if (m_streams.size() > kStreamsKept) m_streams.erase(m_streams.begin());
+    }
+    if (!sender) {
+        if (err == mediaError::badRequest) badOrder(op + ": " + why);
+        answerError(r, err);
+        return;
+    }
+    if (watch) {
+        std::weak_ptr<Equipment> w = weak_from_this();
+        const uint64_t link = r->sessionId();
+        r->onSessionEnd([w, link] {
+            if (auto self = std::static_pointer_cast<CameraModel>(w.lock())) self->endLink(link);
+        });
+    }
+    sender->start([r](int e) { answerError(r, e); });
+}
+
+void CameraModel::endLink(uint64_t link) {
+    std::vector<std::shared_ptr<MediaSender>> ending;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        m_watchedLinks.erase(link);
+        for (const auto& kv : m_live)
+            if (kv.second.link == link) ending.push_back(kv.second.sender);
+    }
+    for (auto& s : ending) s->stop("session end");
+}
+
+std::vector<StreamInfo> CameraModel::streams() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    std::vector<StreamInfo> out;
+    out.reserve(m_streams.size());
+    for (const auto& rec : m_streams) {
+        std::lock_guard<std::mutex> l(rec->mx);
+        out.push_back(rec->info);
+    }
+    return out;
+}
+
+bool CameraModel::stream(const std::string& session, StreamInfo& out) const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    for (auto it = m_streams.rbegin(); it != m_streams.rend(); ++it) {
+        std::lock_guard<std::mutex> l((*it)->mx);
+        if ((*it)->info.session == session) {
+            out = (*it)->info;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CameraModel::waitStreams(const std::function<bool(const std::vector<StreamInfo>&)>& pred,
+                              std::chrono::milliseconds timeout) const {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (pred(streams())) return true;
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+size_t CameraModel::liveStreams() const {
+    std::lock_guard<std::mutex> lk(m_mx);
+    return m_live.size();
+}
+
+void CameraModel::dropStreams() {
+    std::vector<std::shared_ptr<MediaSender>> all;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        for (const auto& kv : m_live) all.push_back(kv.second.sender);
+    }
+    for (auto& s : all) s->stop("dropped");
+}
+
+void CameraModel::setAllowRemoteMedia(bool on) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.allowRemoteMedia = on;
+}
+
+void CameraModel::setVideoBitRate(uint64_t bitsPerSecond) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.videoBitRate = std::max<uint64_t>(bitsPerSecond, 1);
+}
+
+void CameraModel::setVoiceBitRate(uint64_t bitsPerSecond) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.voiceBitRate = std::max<uint64_t>(bitsPerSecond, 1);
+}
+
+void CameraModel::setAudioCodec(const Json::Value& v) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_audioCodec = v;
+}
+
+void CameraModel::setTimeTypeSTD(const std::string& text) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.timeTypeSTD = text;
+}
+
+void CameraModel::setAudioSamplingRate(const std::string& text) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.audioSamplingRate = text;
+}
+
+void CameraModel::setRecordingDays(int days) {
+    std::lock_guard<std::mutex> lk(m_mx);
+    m_opt.recordingDays = std::max(days, 0);
 }
 
 }  // namespace devsim

@@ -1,5 +1,6 @@
 #include "devsim/Simulator.h"
 
+#include "SimInternal.h"
 #include "WireFrame.h"
 #include "WireNames.h"
 #include "devsim/AlarmTexts.h"
@@ -171,8 +172,16 @@ struct Core {
     Simulator::StateListener listener;
 };
 
+namespace {
+std::atomic<uint64_t> g_connSerial{0};  // numbers every connection of the process
+}  // namespace
+
 struct Conn {
     explicit Conn(const asio::strand<asio::io_context::executor_type>& ex) : sock(ex), grace(ex) {}
+    const uint64_t serial = ++g_connSerial;
+    // Session-end listeners of deferred answers; run once when the login ends.
+    std::vector<std::function<void()>> onEnd;
+    bool ended = false;
     tcp::socket sock;
     asio::steady_timer grace;
     vexawire::FrameDecoder dec;
@@ -223,6 +232,27 @@ struct Device::Impl {
     int rateAlarmType = 1;
     int rateDataType = 1;
     std::string ratePayload;
+};
+
+// A deferred answer: bound to the connection the request came on.
+struct ResponderImpl : Responder {
+    ResponderImpl(const DevicePtr& d, const ConnPtr& c, std::string type, uint32_t seq,
+                  std::chrono::milliseconds delay)
+        : dev(d), conn(c), id(d->id()), session(c->serial), type(std::move(type)), seq(seq), delay(delay) {}
+
+    void reply(Json::Value members) override;
+    void onSessionEnd(std::function<void()> fn) override;
+    const std::string& deviceId() const override { return id; }
+    uint64_t sessionId() const override { return session; }
+
+    std::weak_ptr<Device> dev;
+    std::weak_ptr<Conn> conn;
+    const std::string id;
+    const uint64_t session;
+    const std::string type;
+    const uint32_t seq;
+    const std::chrono::milliseconds delay;
+    std::atomic<bool> replied{false};
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -334,6 +364,20 @@ public:
         asio::error_code ec;
         c->grace.cancel();
         c->sock.close(ec);
+        endSession(c);
+    }
+
+    static void endSession(const ConnPtr& c) {
+        if (!c || c->ended) return;
+        c->ended = true;
+        std::vector<std::function<void()>> fns;
+        fns.swap(c->onEnd);
+        for (auto& f : fns) {
+            try {
+                f();
+            } catch (...) {
+            }
+        }
     }
 
     static void stopTimers(Impl& im) {
@@ -626,7 +670,6 @@ public:
     }
 
     static void onRequest(const DevicePtr& d, const ConnPtr& c, const std::string& type, const Json::Value& f) {
-        Impl& im = *d->m_impl;
         update(*d, [](DeviceStatus& st) { st.requests++; });
         RequestHandler h;
         {
@@ -643,22 +686,40 @@ public:
             a = Answer::none();
         }
         if (!a.send) return;
+        const uint32_t seq = vexawire::getU32(f, wmember::seq);
+        if (a.later) {
+            auto r = std::make_shared<ResponderImpl>(d, c, type, seq, a.delay);
+            try {
+                a.later(r);
+            } catch (const std::exception& e) {
+                RunLog_Write(4, kMod, "%s: deferred handler threw: %s", d->id().c_str(), e.what());
+            } catch (...) {
+            }
+            return;
+        }
+        answer(d, c, type, seq, a.members, a.delay);
+    }
+
+    static void answer(const DevicePtr& d, const ConnPtr& c, const std::string& type, uint32_t seq,
+                       const Json::Value& members, std::chrono::milliseconds delay) {
+        Impl& im = *d->m_impl;
+        if (c->closed || c != im.cmd) return;
         Json::Value out = frame(answerType(type));
-        out[wmember::seq] = vexawire::getU32(f, wmember::seq);
+        out[wmember::seq] = seq;
         out[wmember::error] = 0;
-        if (a.members.isObject())
-            for (const auto& name : a.members.getMemberNames()) {
-                if (a.members[name].isNull())
+        if (members.isObject())
+            for (const auto& name : members.getMemberNames()) {
+                if (members[name].isNull())
                     out.removeMember(name);
                 else
-                    out[name] = a.members[name];
+                    out[name] = members[name];
             }
-        if (a.delay.count() <= 0) {
+        if (delay.count() <= 0) {
             send(d, c, out);
             update(*d, [](DeviceStatus& st) { st.answersSent++; });
             return;
         }
-        auto t = std::make_shared<asio::steady_timer>(im.strand, a.delay);
+        auto t = std::make_shared<asio::steady_timer>(im.strand, delay);
         im.lateAnswers.push_back(t);
         t->async_wait([d, c, out, t](asio::error_code ec) {
             d->m_impl->lateAnswers.remove(t);
@@ -683,6 +744,7 @@ public:
         }
         send(d, c, frame(wtype::logout));
         setState(*d, State::LoggedOut, [](DeviceStatus& st) { st.closeWhy = "logout"; });
+        endSession(c);
         // The gateway closes after a logout; wait for that, but not for ever.
         c->shutdownAfterFlush = true;
         if (!c->writing && c->outq.empty() && c->connected) {
@@ -895,6 +957,21 @@ public:
         });
     }
 
+    // False when the simulator is stopping (nothing runs any more).
+    static bool post(const DevicePtr& d, std::function<void()> fn) {
+        if (d->m_core->stopping) return false;
+        asio::post(d->m_impl->strand, std::move(fn));
+        return true;
+    }
+
+    static IoAccess ioAccess(const DevicePtr& d) {
+        IoAccess a;
+        if (d->m_core->stopping) return a;
+        a.io = &d->m_core->io;
+        a.keep = d->m_core;
+        return a;
+    }
+
     static void shutdown(const DevicePtr& d) {
         Impl& im = *d->m_impl;
         stopTimers(im);
@@ -904,6 +981,36 @@ public:
         closeConn(im.alarm);
     }
 };
+
+// ---------------------------------------------------------------------------------------------
+
+void ResponderImpl::reply(Json::Value members) {
+    if (replied.exchange(true)) return;
+    DevicePtr d = dev.lock();
+    if (!d) return;
+    DeviceOps::post(d, [d, w = conn, t = type, s = seq, m = std::move(members), dl = delay] {
+        ConnPtr c = w.lock();
+        if (c) DeviceOps::answer(d, c, t, s, m, dl);
+    });
+}
+
+void ResponderImpl::onSessionEnd(std::function<void()> fn) {
+    DevicePtr d = dev.lock();
+    if (!d || !DeviceOps::post(d, [w = conn, fn] {
+            ConnPtr c = w.lock();
+            if (c && !c->ended)
+                c->onEnd.push_back(fn);
+            else
+                fn();
+        }))
+        fn();
+}
+
+IoAccess ioAccessOf(const Responder& r) {
+    const auto* impl = dynamic_cast<const ResponderImpl*>(&r);
+    DevicePtr d = impl ? impl->dev.lock() : nullptr;
+    return d ? DeviceOps::ioAccess(d) : IoAccess();
+}
 
 // ---------------------------------------------------------------------------------------------
 

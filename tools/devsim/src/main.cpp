@@ -48,7 +48,12 @@ const char* kUsage =
     "  --equipment KIND       what answers requests: panel, camera, recorder or none\n"
     "                         (panel for vexa, camera for aldonv5; none: plain OK answers)\n"
     "  --subsystems N         panel subsystems (4)\n"
-    "  --zones N              panel zones (8)\n";
+    "  --zones N              panel zones (8)\n"
+    "  --video-bitrate BPS    camera/recorder live and record streams, bits/s (2000000)\n"
+    "  --voice-bitrate BPS    voice-talk streams, bits/s (64000)\n"
+    "  --allow-remote-media   stream to media servers that are not on a loopback address\n"
+    "  --recording-days N     days of recordings kept by cameras and recorders (3 / 7)\n"
+    "  --no-std-search        cameras answer isSupportTimeTypeSTD false (device-local search)\n";
 
 std::mutex g_outMx;
 std::condition_variable g_printedCv;
@@ -101,6 +106,8 @@ int main(int argc, char** argv) {
     bool haveCms = false;
     std::string equipment;
     devsim::PanelOptions panel;
+    unsigned long videoBitRate = 0, voiceBitRate = 0, recordingDays = 0;
+    bool haveDays = false, allowRemoteMedia = false, noStdSearch = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -192,6 +199,17 @@ int main(int argc, char** argv) {
         } else if (a == "--zones") {
             if (!parseUInt(val(), 4096, u)) return usage("bad --zones");
             panel.zones = static_cast<int>(u);
+        } else if (a == "--video-bitrate") {
+            if (!parseUInt(val(), 1000000000UL, videoBitRate) || videoBitRate < 1504) return usage("bad --video-bitrate");
+        } else if (a == "--voice-bitrate") {
+            if (!parseUInt(val(), 1000000000UL, voiceBitRate) || voiceBitRate < 1504) return usage("bad --voice-bitrate");
+        } else if (a == "--allow-remote-media") {
+            allowRemoteMedia = true;
+        } else if (a == "--recording-days") {
+            if (!parseUInt(val(), 3650, recordingDays)) return usage("bad --recording-days");
+            haveDays = true;
+        } else if (a == "--no-std-search") {
+            noStdSearch = true;
         } else if (a == "--threads") {
             if (!parseUInt(val(), 64, threads) || threads == 0) return usage("bad --threads");
         } else {
@@ -256,6 +274,11 @@ int main(int argc, char** argv) {
             } else if (equipment == "camera" || equipment == "recorder") {
                 auto o = equipment == "camera" ? devsim::cameraDefaults() : devsim::recorderDefaults();
                 o.deviceId = d->id();
+                if (videoBitRate) o.videoBitRate = videoBitRate;
+                if (voiceBitRate) o.voiceBitRate = voiceBitRate;
+                if (haveDays) o.recordingDays = static_cast<int>(recordingDays);
+                if (noStdSearch) o.timeTypeSTD = "false";
+                o.allowRemoteMedia = allowRemoteMedia;
                 d->setHandler(devsim::makeCamera(o)->handler());
             }
         }

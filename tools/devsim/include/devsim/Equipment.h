@@ -9,11 +9,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "devsim/MediaStream.h"
+#include "devsim/Recordings.h"
 #include "devsim/Simulator.h"
 
 namespace devsim {
@@ -26,7 +31,9 @@ enum class FaultAction {
     Silent,          // never answer
     TransportError,  // answer frame with a non-zero "error" and no payload
     DeviceError,     // a well-formed device error document
-    Garbage,         // a payload that is not JSON (model) / not XML (ovix)
+    Garbage,         // a payload that is not JSON (model) / not XML (ovix); media: a text "error";
+                     // getConfig: a text "audioCodec"
+    MissingError,    // the answer without its "error" member (media: nothing started)
 };
 
 struct Fault {
@@ -41,8 +48,10 @@ struct Fault {
     std::string subStatusCode = "deviceError";
     std::string garbage;  // empty: a built-in text
     // Request keys hit: "Domain/Identifier" for model commands, the path (no query) for ovix,
-    // the frame type for anything else. An entry matches a key equal to it or starting with
-    // it followed by "/". Empty: every request.
+    // "media/<op>" for media orders (e.g. "media/startLive"; "media" hits them all), the frame
+    // type for anything else. An entry matches a key equal to it or starting with it followed
+    // by "/"; an entry holding "?" matches an ovix URL with its query that starts with it
+    // ("/OVIX/ContentMgmt/search?timeType=STD"). Empty: every request.
     std::vector<std::string> match;
     int times = -1;  // -1: until cleared; n > 0: only the next n requests it hits
 };
@@ -82,6 +91,8 @@ public:
 
     // True when `key` is `entry` or starts with `entry` + "/".
     static bool keyMatches(const std::string& entry, const std::string& key);
+    // keyMatches, or for an entry holding "?" a URL (path and query) that starts with it.
+    static bool entryHits(const std::string& entry, const SeenRequest& seen);
 
 protected:
     Equipment() = default;
@@ -221,10 +232,26 @@ struct CameraOptions {
     std::string timeZone = "CST-8:00:00";
     bool pictureServerXml = false;  // true: the picture-server PUT is answered with XML
     int audioCodec = 1;             // getConfig answer
+
+    // Record search: isSupportTimeTypeSTD of /OVIX/System/capabilities ("true" for cameras,
+    // "false" for recorders; empty: the element is absent).
+    std::string timeTypeSTD = "true";
+    std::string audioSamplingRate = "16";  // kHz, TwoWayAudio channels; empty: element absent
+    std::string address = "192.168.1.64";  // host part of the playback URIs
+    int recordingDays = 7;                 // recordings kept, back from now; 0: none
+
+    // Media streams.
+    uint64_t videoBitRate = 2000000;  // live and record streams, bits per second
+    uint64_t voiceBitRate = 64000;
+    bool allowRemoteMedia = false;    // false: streams only to loopback addresses (else error 3)
 };
 
-CameraOptions cameraDefaults();
-CameraOptions recorderDefaults();  // 4 analog + 4 IP channels, two disks, no loop recording
+CameraOptions cameraDefaults();    // 1 channel, 3 days of recordings, standard-time search
+CameraOptions recorderDefaults();  // 4 analog + 4 IP channels, two disks, no loop recording,
+                                   // device-local search times, 7 days of recordings
+
+class MediaSender;
+struct StreamRecord;
 
 class CameraModel : public Equipment {
 public:
@@ -249,12 +276,58 @@ public:
     Json::Value pictureServer() const;
     std::string deviceName() const;
 
+    // Media streams, oldest first: every start order (refused ones too, with their answerError)
+    // and what became of it; the last 256 are kept.
+    std::vector<StreamInfo> streams() const;
+    // The newest stream of `session`; false when there is none.
+    bool stream(const std::string& session, StreamInfo& out) const;
+    // Polls streams() until `pred` holds; false after `timeout`.
+    bool waitStreams(const std::function<bool(const std::vector<StreamInfo>&)>& pred,
+                     std::chrono::milliseconds timeout) const;
+    // Streams not yet stopped.
+    size_t liveStreams() const;
+    // Ends every stream as if the device dropped them (endReason "dropped").
+    void dropStreams();
+
+    void setAllowRemoteMedia(bool on);
+    void setVideoBitRate(uint64_t bitsPerSecond);  // streams started from now on
+    void setVoiceBitRate(uint64_t bitsPerSecond);
+    // The getConfig "audioCodec" value: any JSON value, out-of-range and non-integer included.
+    void setAudioCodec(const Json::Value& v);
+    void setTimeTypeSTD(const std::string& text);  // empty: element absent
+    void setAudioSamplingRate(const std::string& text);
+    void setRecordingDays(int days);
+
+    // The device's clock (UTC seconds) and its zone, minutes east of UTC.
+    int64_t nowUtc() const;
+    int utcOffsetMinutes() const;
+    // Recordings of `channel` overlapping [fromUtc, toUtc) as the device finds them now.
+    std::vector<RecordingSegment> recordings(int channel, int64_t fromUtc, int64_t toUtc) const;
+    // The playback file name and size of a segment (what the search answers carry).
+    std::string recordingName(const RecordingSegment& s, int streamType) const;
+    uint64_t recordingSize(const RecordingSegment& s) const;
+
 protected:
     Answer serve(const Json::Value& request) override;
 
 private:
+    struct Live {
+        std::shared_ptr<MediaSender> sender;
+        std::shared_ptr<StreamRecord> rec;
+        std::string op;
+        uint64_t link = 0;  // the login it was started on
+    };
     std::string ovix(const std::string& method, const std::string& url, const std::string& body);
     std::string localTimeText() const;
+    std::string search(const std::string& url, const std::string& body);
+    std::string capabilities() const;
+    void media(const Json::Value& req, const std::shared_ptr<Responder>& r);
+    void startStream(const std::string& op, const Json::Value& req, const std::shared_ptr<Responder>& r);
+    int eastMinutes() const;  // m_mx held
+    int64_t utcNow() const;   // m_mx held
+    std::string nameOf(const RecordingSegment& s, int streamType) const;  // m_mx held
+    void badOrder(const std::string& what);
+    void endLink(uint64_t link);
 
     CameraOptions m_opt;
     std::string m_fixedTime;
@@ -262,6 +335,11 @@ private:
     std::string m_timeMode = "NTP";
     std::string m_httpHost;
     Json::Value m_pictureServer;
+    Json::Value m_audioCodec;
+    std::map<std::string, Live> m_live;  // by session
+    std::vector<std::shared_ptr<StreamRecord>> m_streams;
+    std::set<uint64_t> m_watchedLinks;  // logins whose end stops their streams
+    uint64_t m_badOrders = 0;
 };
 
 std::shared_ptr<CameraModel> makeCamera(const CameraOptions& o = cameraDefaults());

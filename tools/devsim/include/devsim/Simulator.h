@@ -42,6 +42,22 @@ bool parseMalformed(const std::string& name, Malformed& out);  // "zero", "over"
 // The exact bytes sent for a kind (empty for None).
 std::string malformedBytes(Malformed m);
 
+// A request answered after its handler returned (Answer::later). Thread-safe: the first reply()
+// sends the answer (members merged as for Answer::members), later ones are ignored; without a
+// reply the request stays unanswered. The answer is dropped when its connection has ended.
+class Responder {
+public:
+    virtual ~Responder() = default;
+    virtual void reply(Json::Value members) = 0;
+    // `fn` runs once on an I/O thread when the login this request arrived on ends (logout,
+    // connection loss, vanish, a new start(), simulator shutdown); at once if it has ended.
+    virtual void onSessionEnd(std::function<void()> fn) = 0;
+    virtual const std::string& deviceId() const = 0;
+    // Distinct for every connection of every device of the process.
+    virtual uint64_t sessionId() const = 0;
+};
+using LaterHandler = std::function<void(const std::shared_ptr<Responder>& responder)>;
+
 // What a request handler decides. `members` are merged into the answer frame after "type", "seq"
 // and "error" (0) are set, so they may override "seq" (a foreign answer) or "error" (1, "x");
 // a null member removes it (an answer without "error").
@@ -49,6 +65,9 @@ struct Answer {
     bool send = true;
     Json::Value members = Json::Value(Json::objectValue);
     std::chrono::milliseconds delay{0};
+    // Set: nothing is sent now; `later` runs on the device's I/O strand right after the handler
+    // returned and answers through the Responder (`delay` is added to that answer).
+    LaterHandler later;
 
     static Answer none() {
         Answer a;
@@ -59,6 +78,11 @@ struct Answer {
         Answer a;
         a.members = std::move(m);
         a.delay = d;
+        return a;
+    }
+    static Answer deferred(LaterHandler f) {
+        Answer a;
+        a.later = std::move(f);
         return a;
     }
 };
