@@ -16,7 +16,7 @@
 #include "common/XmlBase.h"
 #include "common/XmlCursor.h"
 #include "alarm/ZornaAlarm.h"
-#include "alarm/ZornaMessage.h"
+#include "common/ZornaMessage.h"
 
 namespace {
 

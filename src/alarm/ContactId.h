@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "alarm/AlarmEvent.h"
-#include "alarm/ZornaMessage.h"
+#include "common/ZornaMessage.h"
 
 namespace vexa {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "alarm/AlarmEvent.h"
-#include "alarm/ZornaMessage.h"
+#include "common/ZornaMessage.h"
 
 // Converts one ALARM request (the parsed envelope and the message text) of the device source
 // (null: not registered) into event: 0 (event not ready for a type that raises none), or -1

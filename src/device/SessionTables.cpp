@@ -68,6 +68,12 @@ int SessionTables::take(Kind kind, void* out, const std::string& key) {
     return 1;
 }
 
+size_t SessionTables::size(Kind kind) {
+    Table& t = m_tables[kind];
+    std::lock_guard<std::mutex> lk(t.lock);
+    return t.map.size();
+}
+
 void SessionTables::clear() {
     for (Table& t : m_tables) {
         std::lock_guard<std::mutex> lk(t.lock);

@@ -29,6 +29,8 @@ public:
     int add(Kind kind, const void* record, const std::string& key);
     // 1 when found (copied out and removed); 0 (logged) otherwise.
     int take(Kind kind, void* out, const std::string& key);
+    // Records waiting for their push order.
+    size_t size(Kind kind);
     void clear();
 
 private:

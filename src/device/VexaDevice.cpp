@@ -174,8 +174,6 @@ uint32_t CVexaDevice::GetConnectStatus(uint32_t* status) {
     return 0;
 }
 
-uint32_t CVexaDevice::TransOrder(const char*, char*, uint32_t) { return VEXA_ERR_NOT_SUPPORTED; }
-
 void CVexaDevice::notifyConnStatus(int32_t status, const std::string& text) {
     std::lock_guard<std::recursive_mutex> gate(m_statusGate);
     VexaConnStatusCallback cb;

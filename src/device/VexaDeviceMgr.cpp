@@ -459,8 +459,23 @@ int CVexaDeviceMgr::addressTypeName(std::string& out, const char* address, const
     return 0;
 }
 
+namespace {
+// Talk codec by index: the name the host is told and the code the access library takes.
+struct AudioCodec {
+    const char* name;
+    uint32_t libraryCode;
+};
+constexpr AudioCodec kAudioCodecs[] = {{"G7221", 1}, {"G711U", 2}, {"G711A", 3}, {"G726", 7},
+                                       {"AAC", 8},   {"MP2L2", 6}, {"PCM", 100}, {"MP3", 16}};
+constexpr int32_t kAudioCodecCount = static_cast<int32_t>(sizeof(kAudioCodecs) / sizeof(kAudioCodecs[0]));
+}  // namespace
+
 std::string CVexaDeviceMgr::audioCodecName(int32_t index) {
-    static const char* const kNames[] = {"G7221", "G711U", "G711A", "G726", "AAC", "MP2L2", "PCM", "MP3"};
-    if (index < 0 || index > 7) return std::string();  // negative indexes included
-    return kNames[index];
+    if (index < 0 || index >= kAudioCodecCount) return std::string();  // negative indexes included
+    return kAudioCodecs[index].name;
+}
+
+uint32_t CVexaDeviceMgr::audioCodecLibraryCode(int32_t index) {
+    if (index < 0 || index >= kAudioCodecCount) return 0;
+    return kAudioCodecs[index].libraryCode;
 }

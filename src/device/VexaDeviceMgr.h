@@ -117,6 +117,8 @@ public:
     int findDeviceSvrInfo(const std::string& deviceId, const std::string& regIP, ServerInfo& info);
     static int addressTypeName(std::string& out, const char* address, const std::string& url);
     static std::string audioCodecName(int32_t index);
+    // Code the access library takes for a talk codec index; 0 outside the table.
+    static uint32_t audioCodecLibraryCode(int32_t index);
 
     // Media-session tables.
     static constexpr size_t kPreviewRecordSize = SessionTables::kPreviewRecordSize;
@@ -130,6 +132,7 @@ public:
     int getAndDelPreviewSession(void* o, const std::string& k) { return m_sessions.take(SessionTables::kPreview, o, k); }
     int getAndDelPlaybackSession(void* o, const std::string& k) { return m_sessions.take(SessionTables::kPlayback, o, k); }
     int getAndDelVideoTalkSession(void* o, const std::string& k) { return m_sessions.take(SessionTables::kTalk, o, k); }
+    size_t waitingSessions(SessionTables::Kind kind) { return m_sessions.size(kind); }
 
     // Test hooks: one alarm-loop pass body, and a wake-up of the alarm loop to re-read its clock.
     void setAlarmLoopPass(std::function<void()> pass);

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "alarm/ZornaMessage.h"
+#include "common/ZornaMessage.h"
 
 namespace {
 

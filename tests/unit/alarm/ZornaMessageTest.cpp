@@ -3,7 +3,7 @@
 #include <climits>
 #include <functional>
 
-#include "alarm/ZornaMessage.h"
+#include "common/ZornaMessage.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "alarm/ZornaMessage.h"
+#include "common/ZornaMessage.h"
 
 namespace {
 

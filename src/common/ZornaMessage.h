@@ -1,5 +1,6 @@
-// The ZORNA XML envelope: "ZORNAMessage" with version, sequence, a request or response header, an
-// optional "Pu" block and a "Params" block. Members are named after the elements that carry them.
+// The ZORNA XML envelope of alarms and media orders: "ZORNAMessage" with version, sequence, a
+// request or response header, an optional "Pu" block and a "Params" block. Members are named
+// after the elements that carry them.
 #ifndef VEXA_ZORNA_MESSAGE_H
 #define VEXA_ZORNA_MESSAGE_H
 
