@@ -21,6 +21,14 @@ namespace {
 using devsim::Family;
 using namespace std::chrono_literals;
 
+std::string iso(time_t t) {
+    struct tm tm {};
+    gmtime_r(&t, &tm);
+    char b[32];
+    std::strftime(b, sizeof b, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return b;
+}
+
 std::string compact(time_t t, int eastMinutes, bool utc) {
     t += eastMinutes * 60;
     struct tm tm {};
@@ -150,6 +158,26 @@ TEST_F(MediaFlow, EveryOrderReachesTheDeviceAndStreamsToTheSink) {
         const std::string talk = start(host, *cam, vtest::talkOrder(port, "1"), "START_TALK_PUSH_REQ", info, id);
         EXPECT_EQ(told(info), "startVoice ch=1 type=-1 " + ip + " link=" + p + " native=-1 start= stop= audio=2");
         stopped(host, "STOP_TALK_REQ", talk, id);
+        // The two queries, answered from the device API; a download is answered like a playback.
+        EXPECT_NE(send(host, vtest::mediaOrder("QUERY_TALK_OVIX_REQ", "<Channel>1</Channel>"))
+                      .find("<TwoWayAudioChannel><audioSamplingRate>16000</audioSamplingRate>"),
+                  std::string::npos);
+        const time_t from = now - 7200, to = now - 3600;
+        const std::string found = send(host, vtest::mediaOrder("QUERY_RECORDFILE_OVIX_REQ",
+                                                               "<Channel>1</Channel><StreamType>1</StreamType><BeginTime>" +
+                                                                   iso(from) + "</BeginTime><EndTime>" +
+                                                                   iso(to) + "</EndTime>"));
+        const auto segments = cam->recordings(1, from, to);
+        ASSERT_FALSE(segments.empty());
+        EXPECT_NE(found.find("<File><23/><SegmentCount>" + std::to_string(segments.size()) + "</SegmentCount>"),
+                  std::string::npos)
+            << found;
+        EXPECT_NE(found.find("<BeginTime>" + iso(segments[0].startUtc)), std::string::npos) << found;
+        std::string order = vtest::playbackOrder(port, compact(from, 0, true), compact(to, 0, true));
+        const std::string download = send(host, order.replace(order.find("PLAYBACK_FILE_REQ"), 17, "DOWNLOAD_FILE_REQ"));
+        EXPECT_NE(download.find("<Command>PLAYBACK_FILE_RSP</Command><Result id=\"200\">OK</Result>"), std::string::npos);
+        VEXA_CMS_RECORD_PARAM stored;
+        EXPECT_EQ(CVexaDeviceMgr::instance()->getAndDelPlaybackSession(&stored, vtest::sessionOf(download)), 1);
         // Nothing waits in the tables.
         for (auto kind : {SessionTables::kPreview, SessionTables::kPlayback, SessionTables::kTalk})
             EXPECT_EQ(CVexaDeviceMgr::instance()->waitingSessions(kind), 0u);
