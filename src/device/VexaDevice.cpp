@@ -279,3 +279,8 @@ void CVexaDevice::setAlarmAccountId(const std::string& id) {
     m_alarmAccountId = id;
 }
 #undef VEXA_DEVICE_GETTER
+
+void CVexaDevice::setDevIndex(const std::string& index) {
+    std::lock_guard<std::mutex> lk(m_lock);
+    m_devIndex = index;
+}

@@ -130,6 +130,7 @@ public:
     std::string accessKey() const;
     std::string secretKey() const;
     std::string devIndex() const;
+    void setDevIndex(const std::string& index);
     std::string serialNo() const;
     std::string deviceType() const;
     std::string addedProtocol() const;

@@ -142,7 +142,7 @@ int32_t searchRecords(GatewayRequest& r) {
         LOG_DEV(5, F, "wrong mediaInfo");
         return rc32(kBadParameters);
     }
-    return rc32(ovixSearchRecords(r.ch, r.uri, r.body, *media, r.response));
+    return rc32(ovixSearchRecords(r.dev, r.ch, r.uri, r.body, *media, r.response));
 }
 
 int32_t plainGet(GatewayRequest& r) { return rc32(r.ch.ovix(r.response, r.path, "", 0)); }
@@ -204,7 +204,7 @@ int32_t passThrough(GatewayRequest& r) {
 }
 
 int32_t routeAldon(GatewayRequest& r) {
-    const int32_t pre = procDevFERROCfg(r.ch, r.uri, r.method, r.body, r.response);
+    const int32_t pre = procDevFERROCfg(r.dev, r.ch, r.uri, r.method, r.body, r.response);
     if (pre != kNoHandler) return pre;
     for (const AldonRoute& row : kAldonRoutes) {
         if (!matchUrl(r.uri, row.pattern, row.nArgs) || !r.json) continue;
@@ -309,7 +309,7 @@ uint32_t setAlarmParams(CVexaDevice& dev, const std::string& body) {
     return 0;
 }
 
-int32_t procDevFERROCfg(DeviceChannel& ch, const std::string& uri, const std::string& method,
+int32_t procDevFERROCfg(CVexaDevice& dev, DeviceChannel& ch, const std::string& uri, const std::string& method,
                         const std::string& body, std::string& response) {
     static const char* FN = "CVexaDevice::procDevFERROCfg";
     if (!isJsonFormat(uri)) {
@@ -318,12 +318,12 @@ int32_t procDevFERROCfg(DeviceChannel& ch, const std::string& uri, const std::st
     }
     const std::string path = uri.substr(0, uri.find('?'));
     if (path == "/OVIX/System/reboot") {
-        if (method == "PUT") return rc32(RebootDev(ch, response));
+        if (method == "PUT") return rc32(RebootDev(dev, ch, response));
         LOG_DEV(5, FN, "wrong http method: %s", vexa::logText(method).c_str());
         return rc32(kNotSupport);
     }
     if (path == "/OVIX/System/upgradeAldon") {
-        if (method == "PUT") return rc32(UpgradeDev(ch, body, response));
+        if (method == "PUT") return rc32(UpgradeDev(dev, ch, body, response));
         LOG_DEV(5, FN, "wrong http method: %s", vexa::logText(method).c_str());
         return rc32(kBadParameters);
     }

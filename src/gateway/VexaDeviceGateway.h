@@ -18,10 +18,12 @@ uint32_t ovixGateway(CVexaDevice& dev, DeviceChannel& ch, const char* szConfigJs
 uint32_t setAlarmParams(CVexaDevice& dev, const std::string& body);
 
 // aldonV5 pre-handler: reboot and upgrade. -1 when it does not take the request.
-int32_t procDevFERROCfg(DeviceChannel& ch, const std::string& uri, const std::string& method,
+int32_t procDevFERROCfg(CVexaDevice& dev, DeviceChannel& ch, const std::string& uri, const std::string& method,
                         const std::string& body, std::string& response);
 
-// Handlers not built yet (GatewayStubs.cpp): each answers kNotSupport for now.
+// Route handlers: panels' zones, outputs and peripherals (ZonesOutputs.cpp), device information,
+// time, reboot, upgrade and network (DeviceSystem.cpp, DeviceInfo.cpp), record search and download
+// capability (RecordSearch.cpp).
 uint32_t getLocalTime(DeviceChannel& ch, std::string& response);
 uint32_t rebootSystem(DeviceChannel& ch, std::string& response);
 uint32_t setZoneDeactivation(DeviceChannel& ch, std::string& response, const std::string& body);
@@ -29,8 +31,8 @@ uint32_t searchZoneStatus(DeviceChannel& ch, std::string& response, const std::s
 uint32_t ctrlOutputs(DeviceChannel& ch, std::string& response, const std::string& body);
 uint32_t getExDevStatus(DeviceChannel& ch, std::string& response);
 uint32_t getVexaDeviceInfo(CVexaDevice& dev, DeviceChannel& ch, std::string& response);
-uint32_t RebootDev(DeviceChannel& ch, std::string& response);
-uint32_t UpgradeDev(DeviceChannel& ch, const std::string& body, std::string& response);
+uint32_t RebootDev(CVexaDevice& dev, DeviceChannel& ch, std::string& response);
+uint32_t UpgradeDev(CVexaDevice& dev, DeviceChannel& ch, const std::string& body, std::string& response);
 uint32_t ovixPutDeviceInfo(DeviceChannel& ch, const std::string& body, std::string& response);
 uint32_t ovixGetDeviceInfo(DeviceChannel& ch, std::string& response);
 uint32_t ovixGetNetworkInterfaceList(DeviceChannel& ch, std::string& response);
@@ -42,7 +44,8 @@ uint32_t ovixPutIPAddress(DeviceChannel& ch, const std::string& path, const std:
                           std::string& response);
 void ovixGetTimeMngParam(DeviceChannel& ch, int32_t& result, std::string& response);
 void ovixSetTimeMngParam(DeviceChannel& ch, int32_t& result, const std::string& body, std::string& response);
-uint32_t ovixSearchRecords(DeviceChannel& ch, const std::string& uri, const std::string& body,
+// The search names the camera by the request's devIndex, which it also stores on the device.
+uint32_t ovixSearchRecords(CVexaDevice& dev, DeviceChannel& ch, const std::string& uri, const std::string& body,
                            const Json::Value& mediaInfo, std::string& response);
 uint32_t GetDownloadCap(DeviceChannel& ch, std::string& response);
 uint32_t ovixGetVideoInputChannelList(DeviceChannel& ch, std::string& response);

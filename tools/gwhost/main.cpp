@@ -58,11 +58,27 @@ struct Host {
         gwhost::DeviceTables tables;
         std::atomic<uint32_t> status{0xFFFFFFFF};
         std::atomic<uint64_t> events{0};
+        // Every status reported, in order: a quick off-and-on again is not lost between polls.
+        mutable std::mutex trailMx;
+        std::vector<uint32_t> trail;
+        std::vector<uint32_t> statusesSince(size_t mark) const {
+            std::lock_guard<std::mutex> lk(trailMx);
+            return mark < trail.size() ? std::vector<uint32_t>(trail.begin() + static_cast<long>(mark), trail.end())
+                                       : std::vector<uint32_t>();
+        }
+        size_t statusCount() const {
+            std::lock_guard<std::mutex> lk(trailMx);
+            return trail.size();
+        }
     };
     std::vector<std::unique_ptr<Dev>> devices;
 
     static void VEXA_CALL onStatus(void*, uint32_t status, const char* text, void* user) {
         Dev* d = static_cast<Dev*>(user);
+        {
+            std::lock_guard<std::mutex> lk(d->trailMx);
+            d->trail.push_back(status);
+        }
         d->status = status;
         Json::Value v;
         v["event"] = "status";
@@ -122,28 +138,52 @@ struct Host {
         emit(v);
     }
 
-    // One device-API call; prints the request and the answer.
-    Json::Value request(Dev* d, const std::string& method, const std::string& uri, const std::string& body) {
+    struct Call {
+        uint32_t rc = 0;
+        Json::Value answer;  // null when the answer is not a JSON object
+        Json::Value line;    // what is printed for the call
+        // The call returned 0 and the answer is data or an "OK" status document.
+        bool ok() const {
+            return rc == 0 && answer.isObject() &&
+                   (!answer.isMember("statusCode") || (answer["statusCode"].isInt() && answer["statusCode"].asInt() == 1));
+        }
+    };
+
+    // One device-API call: the host call, its code and the answer on one line (printed unless
+    // the caller prints a shorter form itself).
+    Call call(Dev* d, const std::string& method, const std::string& uri, const std::string& body, bool show = true) {
         Json::Value env;
         env["method"] = method;
         env["uri"] = uri;
         env["body"] = body;
         std::vector<char> rsp(256 * 1024);
-        d->tables.ovix->OVIX_GetwayImpl(d->tables.handle, compact(env).c_str(), rsp.data(),
-                                        static_cast<uint32_t>(rsp.size()), nullptr);
+        Call c;
+        c.rc = d->tables.ovix->OVIX_GetwayImpl(d->tables.handle, compact(env).c_str(), rsp.data(),
+                                               static_cast<uint32_t>(rsp.size()), nullptr);
+        rsp.back() = '\0';
         const std::string text(rsp.data());
-        Json::Value answer;
-        Json::Value out;
+        Json::Value& out = c.line;
         out["event"] = "answer";
         out["deviceId"] = d->spec.id;
         out["method"] = method;
         out["uri"] = uri;
-        if (Json::Reader().parse(text, answer) && answer.isObject())
-            out["answer"] = answer;
-        else
+        if (!body.empty()) {
+            Json::Value parsed;
+            out["body"] = Json::Reader().parse(body, parsed) && parsed.isObject() ? parsed : Json::Value(body);
+        }
+        out["rc"] = c.rc;
+        if (Json::Reader().parse(text, c.answer) && c.answer.isObject())
+            out["answer"] = c.answer;
+        else {
             out["answer"] = text;
-        emit(out);
-        return answer;
+            c.answer = Json::Value();
+        }
+        if (show) emit(out);
+        return c;
+    }
+
+    Json::Value request(Dev* d, const std::string& method, const std::string& uri, const std::string& body) {
+        return call(d, method, uri, body).answer;
     }
 
     // One media order through the order interface; prints the command, the code and the answer.
@@ -512,8 +552,11 @@ bool runMediaDemo(Host& host, devsim::Simulator& sim, uint16_t reg, uint16_t ala
         d->start();
         return d;
     };
-    auto simCam = device("camera-0002", "camera-key-2", devsim::cameraDefaults());
-    auto simNvr = device("recorder-0001", "recorder-key", devsim::recorderDefaults());
+    // A short reboot keeps the device-API part that follows quick.
+    devsim::CameraOptions camOptions = devsim::cameraDefaults(), nvrOptions = devsim::recorderDefaults();
+    camOptions.rebootDelay = nvrOptions.rebootDelay = std::chrono::milliseconds(300);
+    auto simCam = device("camera-0002", "camera-key-2", camOptions);
+    auto simNvr = device("recorder-0001", "recorder-key", nvrOptions);
     if (!waitFor([&] { return cam->status == 0 && nvr->status == 0; }, std::chrono::seconds(10))) {
         note("media demo: the camera or the recorder did not come on line");
         return false;
@@ -530,6 +573,187 @@ bool runMediaDemo(Host& host, devsim::Simulator& sim, uint16_t reg, uint16_t ala
     t["totals"] = totalsJson(sink.totals());
     emit(t);
     return ok;
+}
+
+// Member `key` of `v`; null when `v` is no object or has none (answers are read, not trusted).
+const Json::Value& at(const Json::Value& v, const char* key) {
+    static const Json::Value none;
+    const Json::Value* m = v.isObject() ? v.find(key, key + strlen(key)) : nullptr;
+    return m ? *m : none;
+}
+
+std::string utcText(time_t t, const char* format) {
+    struct tm tmv;
+    gmtime_r(&t, &tmv);
+    char buf[40];
+    strftime(buf, sizeof buf, format, &tmv);
+    return buf;
+}
+
+// The rest of the device API: the panel's zones, relays and extension devices, a camera's clock,
+// a recorder's records of one day, and a reboot. Each call is printed with its code and answer.
+class DeviceApiDemo {
+public:
+    explicit DeviceApiDemo(Host& host) : m_host(host) {}
+
+    bool zones(Host::Dev* panel) {
+        m_part = "zones";
+        note("the host searches the status of the panel's zones");
+        const auto c = m_host.call(panel, "POST", "/OVIX/SecurityCP/status/zones?format=json",
+                                   R"({"ZoneCond":{"searchID":"gwhost-demo","searchResultPosition":0,"maxResults":8}})");
+        const Json::Value& list = at(at(c.answer, "ZoneSearch"), "ZoneList");
+        return step("zone status found", c.ok() && list.isArray() && !list.empty());
+    }
+
+    bool relayAndExtensions(Host::Dev* panel) {
+        m_part = "relay";
+        note("the host switches relay 1 of the panel on and reads it back with the extension devices");
+        const auto sw = m_host.call(panel, "POST", "/OVIX/SecurityCP/control/outputs?format=json",
+                                    R"({"OutputsCtrl":{"switch":"open","List":[{"seq":"1"}]}})");
+        bool ok = step("relay switched", sw.ok());
+        const auto st = m_host.call(panel, "GET", "/OVIX/SecurityCP/status/exDevStatus?format=json", "");
+        const Json::Value& all = at(st.answer, "ExDevStatus");
+        bool open = false;
+        const Json::Value& outputs = at(all, "OutputList");
+        if (outputs.isArray())
+            for (const Json::Value& o : outputs) {
+                const Json::Value& out = at(o, "Output");
+                open = open || (at(out, "seq") == "1" && at(out, "status") == "open");
+            }
+        ok = step("relay 1 reads back open", st.ok() && open) && ok;
+        m_part = "extension devices";
+        Json::Value v = event("listed");
+        if (all.isObject())
+            for (const std::string& kind : all.getMemberNames())
+                v["lists"][kind] = at(all, kind.c_str()).isArray() ? at(all, kind.c_str()).size() : 0u;
+        v["ok"] = st.ok() && all.isObject() && all.size() > 1;
+        emit(v);
+        return v["ok"].asBool() && ok;
+    }
+
+    bool clock(Host::Dev* cam) {
+        m_part = "clock";
+        note("the host reads the camera's clock, sets it by hand to the host's time, and reads it again");
+        const std::string uri = "/OVIX/System/time?format=json";
+        const auto before = m_host.call(cam, "GET", uri, "");
+        bool ok = step("clock read", before.ok() && at(at(before.answer, "Time"), "localTime").isString());
+        const std::string now = utcText(time(nullptr), "%Y-%m-%dT%H:%M:%S+00:00");
+        const auto set = m_host.call(cam, "PUT", uri, R"({"Time":{"timeMode":"manual","localTime":")" + now + R"("}})");
+        ok = step("clock set", set.ok()) && ok;
+        const auto after = m_host.call(cam, "GET", uri, "");
+        return step("clock reads back manual", after.ok() && at(at(after.answer, "Time"), "timeMode") == "manual") && ok;
+    }
+
+    // Yesterday (UTC) on channel 1, page by page; each page shows its records' times and URLs.
+    bool records(Host::Dev* nvr) {
+        m_part = "records";
+        const time_t today = time(nullptr) / 86400 * 86400, day = today - 86400;
+        note("the host lists the recorder's channel-1 records of " + utcText(day, "%Y-%m-%d") +
+             " (UTC) with their playback URLs");
+        const std::string uri = "/OVIX/ContentMgmt/search?format=json&devIndex=demo";
+        unsigned total = 0;
+        bool ok = true, urls = true, more = true;
+        for (int page = 0; more && page < 20; ++page) {
+            Json::Value body;
+            Json::Value& d = body["CMSearchDescription"];
+            d["searchID"] = "6b1d3e0a-9c4f-4a27-8e55-0f3c2a7d9b18";
+            d["trackIDList"][0]["trackID"] = 101;
+            d["timeSpanList"][0]["timeSpan"]["startTime"] = utcText(day, "%Y-%m-%dT%H:%M:%SZ");
+            d["timeSpanList"][0]["timeSpan"]["endTime"] = utcText(today - 1, "%Y-%m-%dT%H:%M:%SZ");
+            d["maxResults"] = kPage;
+            d["searchResultPostion"] = total;
+            d["metadataList"][0]["metadataDescriptor"] = "recordType.meta.vexadev.local";
+            body["mediaInfo"]["ip"] = "127.0.0.1";
+            body["mediaInfo"]["port"] = 554;
+            auto c = m_host.call(nvr, "POST", uri, compact(body), false);
+            // The page on one line: the answer without its match list, then one entry a record.
+            Json::Value result = at(c.answer, "CMSearchResult");
+            Json::Value shown(Json::arrayValue);
+            const Json::Value& matches = at(result, "matchList");
+            if (matches.isArray())
+                for (const Json::Value& m : matches) {
+                    const Json::Value& item = at(m, "searchMatchItem");
+                    Json::Value r;
+                    r["startTime"] = at(at(item, "timeSpan"), "startTime");
+                    r["endTime"] = at(at(item, "timeSpan"), "endTime");
+                    r["playbackURI"] = at(at(item, "mediaSegmentDescriptor"), "playbackURI");
+                    const Json::Value& u = r["playbackURI"];
+                    urls = urls && u.isString() && u.asString().compare(0, 21, "rtsp://127.0.0.1:554/") == 0;
+                    shown.append(r);
+                }
+            if (result.isObject()) {
+                result.removeMember("matchList");
+                c.line["answer"]["CMSearchResult"] = result;
+                c.line["records"] = shown;
+            }
+            emit(c.line);
+            ok = ok && c.ok() && result.isObject();
+            total += shown.size();
+            more = ok && at(result, "responseStatusStrg") == "MORE" && !shown.empty();
+        }
+        Json::Value v = event("day listed");
+        v["records"] = total;
+        v["ok"] = ok && !more && total > 0 && urls;
+        emit(v);
+        return v["ok"].asBool();
+    }
+
+    bool reboot(Host::Dev* cam) {
+        m_part = "reboot";
+        note("the host reboots the camera: it goes off line (status 10), comes back (status 0) and answers again");
+        const size_t mark = cam->statusCount();
+        bool ok = step("reboot accepted", m_host.call(cam, "PUT", "/OVIX/System/reboot?format=json", "").ok());
+        const bool back = ok && waitFor(
+                                    [&] {
+                                        const auto s = cam->statusesSince(mark);
+                                        for (size_t i = 0; i < s.size(); ++i)
+                                            if (s[i] == 10)
+                                                for (size_t j = i + 1; j < s.size(); ++j)
+                                                    if (s[j] == 0) return true;
+                                        return false;
+                                    },
+                                    std::chrono::seconds(10));
+        ok = step("off line and back on line", back) && ok;
+        const auto info = m_host.call(cam, "GET", "/OVIX/System/deviceInfo?format=json", "");
+        return step("answers after the reboot", info.ok() && at(info.answer, "DeviceInfo").isObject()) && ok;
+    }
+
+private:
+    static constexpr int kPage = 40;  // the largest page the record search takes
+
+    Json::Value event(const std::string& what) const {
+        Json::Value v;
+        v["event"] = "deviceApi";
+        v["part"] = m_part;
+        v["step"] = what;
+        return v;
+    }
+
+    bool step(const std::string& what, bool ok) {
+        Json::Value v = event(what);
+        v["ok"] = ok;
+        emit(v);
+        return ok;
+    }
+
+    Host& m_host;
+    std::string m_part;
+};
+
+bool runDeviceApiDemo(Host& host) {
+    Host::Dev* panel = host.find("panel-0001");
+    Host::Dev* cam = host.find("camera-0002");
+    Host::Dev* nvr = host.find("recorder-0001");
+    if (!panel || !cam || !nvr || panel->status != 0 || cam->status != 0 || nvr->status != 0) {
+        note("device-API demo: the panel, the camera or the recorder is not on line");
+        return false;
+    }
+    DeviceApiDemo demo(host);
+    bool ok = demo.zones(panel);
+    ok = demo.relayAndExtensions(panel) && ok;
+    ok = demo.clock(cam) && ok;
+    ok = demo.records(nvr) && ok;
+    return demo.reboot(cam) && ok;
 }
 
 int runDemo(const std::string& pluginPath) {
@@ -628,6 +852,9 @@ int runDemo(const std::string& pluginPath) {
     const bool media = runMediaDemo(host, sim, reg, alarm);
     if (!media) note("demo step failed: a media part did not run as expected");
     ok = ok && media;
+    const bool api = runDeviceApiDemo(host);
+    if (!api) note("demo step failed: a device-API part did not run as expected");
+    ok = ok && api;
     const int rc = host.stop();
     return ok && rc == 0 ? 0 : 1;
 }
@@ -778,7 +1005,8 @@ void usage(FILE* out = stderr) {
             "       gwhost --hostfile FILE [--scenario FILE|-] [--duration SEC] [--plugin PATH]\n"
             "       gwhost --media-sink ADDR:PORT [--duration SEC]\n"
             "  --demo          run the built-in scenario with simulated devices on free loopback ports,\n"
-            "                  then live view, playback and voice talk into a media sink of its own\n"
+            "                  then live view, playback and voice talk into a media sink of its own, then\n"
+            "                  zones, relays, extension devices, clock, records and a reboot\n"
             "  --hostfile FILE JSON: {\"listen\",\"regPort\",\"alarmPort\",\"storagePort\",\n"
             "                  \"devices\":[{\"id\",\"key\",\"type\",\"protocol\",\"allowDirectConn\",\n"
             "                  \"alarmActiveStatus\"}]}; runs until --duration or Ctrl-C\n"

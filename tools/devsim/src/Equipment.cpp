@@ -1,5 +1,6 @@
 #include "devsim/Equipment.h"
 
+#include "DeviceSystemSim.h"
 #include "MediaSender.h"
 #include "SimInternal.h"
 #include "WireNames.h"
@@ -629,12 +630,18 @@ Answer PanelModel::serve(const Json::Value& req) {
     }
     std::lock_guard<std::mutex> lk(m_mx);
     Json::Value doc = command(str(req, "domain"), str(req, "identifier"), configType, str(req, "subId"), data, bodyOk);
-    return modelAnswer(doc);
+    Answer a = modelAnswer(doc);
+    if (str(req, "domain") == "SystemMaintenance" && str(req, "identifier") == "SystemReboot")
+        a.restartAfter = m_opt.rebootDelay;
+    return a;
 }
 
 Json::Value PanelModel::command(const std::string& domain, const std::string& id, int configType,
                                 const std::string& subId, const Json::Value& data, bool bodyOk) {
     const bool write = configType != 0;
+    const Json::Value peripheralAnswer = peripheralCommand(
+        m_peripherals, domain, id, data, bodyOk, [&](const std::vector<Json::Value>& all) { return page(data, all); });
+    if (!peripheralAnswer.isNull()) return peripheralAnswer;
     if (domain == "AlarmSubSystemMgr") {
         if (id == "CtrlSubSystemArmList" || id == "CtrlSubSystemDisarmList" || id == "CtrlSubSystemClearAlarmList")
             return bodyOk ? control(id, data) : badParameters();
@@ -877,6 +884,7 @@ Json::Value PanelModel::page(const Json::Value& cond, const std::vector<Json::Va
     Json::Value d(Json::objectValue);
     d["searchID"] = cond.get("searchID", "").isString() ? cond.get("searchID", "").asString() : std::string();
     d["responseStatusStrg"] = n == 0 ? "NO MATCH" : (start + n < total ? "MORE" : "OK");
+    d["responseStatus"] = d["responseStatusStrg"];
     d["numOfMatches"] = static_cast<Json::UInt>(n);
     d["totalMatches"] = static_cast<Json::UInt>(total);
     Json::Value list(Json::arrayValue);
@@ -1074,6 +1082,10 @@ Answer CameraModel::serve(const Json::Value& req) {
             if (self) self->media(req, r);
         });
     }
+    if (type == wtype::ferro) {
+        std::lock_guard<std::mutex> lk(m_mx);
+        return ferroRequest(req, m_opt.rebootDelay);
+    }
     if (type != wtype::ovix) return defaultAnswer(req);
     const std::string line = str(req, "request");
     const size_t sp = line.find(' ');
@@ -1082,7 +1094,9 @@ Answer CameraModel::serve(const Json::Value& req) {
     Json::Value m(Json::objectValue);
     std::lock_guard<std::mutex> lk(m_mx);
     m["body"] = ovix(method, url, str(req, "body"));
-    return Answer::with(std::move(m));
+    Answer a = Answer::with(std::move(m));
+    if (method == "PUT" && url.substr(0, url.find('?')) == "/OVIX/System/reboot") a.restartAfter = m_opt.rebootDelay;
+    return a;
 }
 
 std::string CameraModel::ovix(const std::string& method, const std::string& url, const std::string& body) {
@@ -1097,6 +1111,9 @@ std::string CameraModel::ovix(const std::string& method, const std::string& url,
     const auto wrongMethod = [&] { return responseStatusXml(url, 4, "methodNotAllowed"); };
     const bool get = method == "GET", put = method == "PUT";
 
+    if (isNetworkPath(path))
+        return networkRequest(m_opt.interfaces, method, path, body,
+                              [&](int code, const char* sub) { return responseStatusXml(url, code, sub); });
     if (path == "/OVIX/System/deviceInfo") {
         if (get) {
             std::string x = openRoot("DeviceInfo");

@@ -697,11 +697,12 @@ public:
             }
             return;
         }
-        answer(d, c, type, seq, a.members, a.delay);
+        answer(d, c, type, seq, a.members, a.delay, a.restartAfter);
     }
 
     static void answer(const DevicePtr& d, const ConnPtr& c, const std::string& type, uint32_t seq,
-                       const Json::Value& members, std::chrono::milliseconds delay) {
+                       const Json::Value& members, std::chrono::milliseconds delay,
+                       std::chrono::milliseconds restartAfter = std::chrono::milliseconds(-1)) {
         Impl& im = *d->m_impl;
         if (c->closed || c != im.cmd) return;
         Json::Value out = frame(answerType(type));
@@ -717,16 +718,40 @@ public:
         if (delay.count() <= 0) {
             send(d, c, out);
             update(*d, [](DeviceStatus& st) { st.answersSent++; });
+            if (restartAfter.count() >= 0) restartDevice(d, c, restartAfter);
             return;
         }
         auto t = std::make_shared<asio::steady_timer>(im.strand, delay);
         im.lateAnswers.push_back(t);
-        t->async_wait([d, c, out, t](asio::error_code ec) {
+        t->async_wait([d, c, out, t, restartAfter](asio::error_code ec) {
             d->m_impl->lateAnswers.remove(t);
             if (ec) return;
             if (c->closed || c != d->m_impl->cmd) return;
             send(d, c, out);
             update(*d, [](DeviceStatus& st) { st.answersSent++; });
+            if (restartAfter.count() >= 0) restartDevice(d, c, restartAfter);
+        });
+    }
+
+    // Like a real reboot: the answer is flushed, both links go down, and after `after` the
+    // device connects and logs in again (its alarm link follows the login when it had one).
+    static void restartDevice(const DevicePtr& d, const ConnPtr& c, std::chrono::milliseconds after) {
+        Impl& im = *d->m_impl;
+        stopTimers(im);
+        im.reconnect.cancel();
+        if (im.alarm && !im.alarm->closed) {
+            closeConn(im.alarm);
+            im.alarmAfterLogin = true;
+            update(*d, [](DeviceStatus& st) { st.alarmState = AlarmState::Closed; });
+        }
+        c->shutdownAfterFlush = true;
+        if (c->connected && !c->writing) writeNext(d, c);
+        setState(*d, State::Closed, [](DeviceStatus& st) { st.closeWhy = "rebooting"; });
+        im.reconnect.expires_after(after);
+        im.reconnect.async_wait([d, c](asio::error_code ec) {
+            Impl& i = *d->m_impl;
+            // A start() or logout() in the meantime wins.
+            if (!ec && !d->m_core->stopping && !i.userStopped && i.cmd == c) doStart(d);
         });
     }
 

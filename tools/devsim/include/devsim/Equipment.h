@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "devsim/MediaStream.h"
+#include "devsim/PanelPeripherals.h"
 #include "devsim/Recordings.h"
 #include "devsim/Simulator.h"
 
@@ -125,6 +126,7 @@ struct PanelOptions {
     std::string firmwareVersion = "V1.2.3";
     std::string firmwareReleasedDate = "build 240115";
     std::string hardwareVersion = "0x20010";
+    std::chrono::milliseconds rebootDelay{300};  // off line this long after a reboot
 };
 
 struct SubsystemState {
@@ -171,6 +173,13 @@ public:
     Json::Value eventSubscription() const;
     int reboots() const;
 
+    // Relay outputs and extension devices (defaultPeripherals() at first); unknown ones throw
+    // std::out_of_range.
+    std::vector<Peripheral> peripherals() const;
+    void setPeripherals(std::vector<Peripheral> all);
+    Peripheral peripheral(PeripheralKind kind, const std::string& id) const;
+    void updatePeripheral(PeripheralKind kind, const std::string& id, const std::function<void(Peripheral&)>& f);
+
 protected:
     Answer serve(const Json::Value& request) override;
 
@@ -198,6 +207,7 @@ private:
     Json::Value m_subscription;
     Json::Value m_intercom;
     int m_reboots = 0;
+    std::vector<Peripheral> m_peripherals = defaultPeripherals();
 };
 
 std::shared_ptr<PanelModel> makePanel(const PanelOptions& o = PanelOptions());
@@ -210,6 +220,17 @@ struct DiskState {
     std::string status = "ok";  // ok, idle, error, unformatted, notexist, ...
     int64_t capacityMb = 0;
     int64_t freeMb = 0;
+};
+
+// One network interface of a camera or recorder.
+struct NetworkInterfaceState {
+    int id = 1;
+    std::string addressingType = "static";  // or "dynamic"
+    std::string ipAddress = "192.168.1.64";
+    std::string subnetMask = "255.255.255.0";
+    std::string gateway = "192.168.1.1";
+    std::string macAddress = "02:5e:00:20:30:01";
+    int mtu = 1500;
 };
 
 struct CameraOptions {
@@ -244,6 +265,10 @@ struct CameraOptions {
     uint64_t videoBitRate = 2000000;  // live and record streams, bits per second
     uint64_t voiceBitRate = 64000;
     bool allowRemoteMedia = false;    // false: streams only to loopback addresses (else error 3)
+
+    // Reboot (ferro REBOOT or PUT /OVIX/System/reboot) and upgrade (ferro UPDATE): off line this long.
+    std::chrono::milliseconds rebootDelay{300};
+    std::vector<NetworkInterfaceState> interfaces = {NetworkInterfaceState{}};
 };
 
 CameraOptions cameraDefaults();    // 1 channel, 3 days of recordings, standard-time search
@@ -275,6 +300,7 @@ public:
     std::string httpHostDocument() const;
     Json::Value pictureServer() const;
     std::string deviceName() const;
+    std::vector<NetworkInterfaceState> networkInterfaces() const;
 
     // Media streams, oldest first: every start order (refused ones too, with their answerError)
     // and what became of it; the last 256 are kept.

@@ -68,6 +68,9 @@ struct Answer {
     // Set: nothing is sent now; `later` runs on the device's I/O strand right after the handler
     // returned and answers through the Responder (`delay` is added to that answer).
     LaterHandler later;
+    // >= 0: the device restarts after this answer went out (a reboot or an upgrade): both
+    // connections close, and after this long it connects and logs in again.
+    std::chrono::milliseconds restartAfter{-1};
 
     static Answer none() {
         Answer a;
