@@ -8,18 +8,13 @@
 #include "gateway/VexaDeviceGateway.h"
 #include "common/XmlBase.h"
 
-namespace {
-
-// Members of the device information document, in order, on both sides.
-const char* const kDeviceInfoMembers[] = {
+const char* const kDeviceInfoMembers[kDeviceInfoMemberCount] = {
     "deviceName",     "deviceID",         "deviceDescription",    "systemContact",  "model",
     "serialNumber",   "macAddress",       "firmwareVersion",      "firmwareReleasedDate", "bootVersion",
     "bootReleasedDate", "hardwareVersion", "encoderVersion",      "encoderReleasedDate", "decoderVersion",
     "decoderReleasedDate", "softwareVersion", "deviceType",       "telecontrolID",  "operationSystem",
     "devType",
 };
-
-}  // namespace
 
 bool transDeviceInfoXml2Json(const std::string& xml, std::string& json) {
     CXmlBase doc;

@@ -37,14 +37,6 @@ vexa::LogGate& answerGate() {
     return gate;
 }
 
-const char* const kDeviceInfoMembers[] = {
-    "deviceName",     "deviceID",         "deviceDescription",    "systemContact",  "model",
-    "serialNumber",   "macAddress",       "firmwareVersion",      "firmwareReleasedDate", "bootVersion",
-    "bootReleasedDate", "hardwareVersion", "encoderVersion",      "encoderReleasedDate", "decoderVersion",
-    "decoderReleasedDate", "softwareVersion", "deviceType",       "telecontrolID",  "operationSystem",
-    "devType",
-};
-
 // Text that can stand in an XML document: valid UTF-8 without control characters.
 bool xmlTextOk(const std::string& s) {
     for (char c : s) {

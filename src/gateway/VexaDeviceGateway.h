@@ -14,6 +14,10 @@
 uint32_t ovixGateway(CVexaDevice& dev, DeviceChannel& ch, const char* szConfigJson, char* szRspBuf,
                      uint32_t nRspBufLen);
 
+// Members of the device information document, in order, read and written alike.
+constexpr int kDeviceInfoMemberCount = 21;
+extern const char* const kDeviceInfoMembers[kDeviceInfoMemberCount];
+
 // PUT /OVIX/ContentMgmt/DeviceMgmt/alarmParams: the device's alarm account and alarm switch.
 uint32_t setAlarmParams(CVexaDevice& dev, const std::string& body);
 
