@@ -395,9 +395,30 @@ std::string compactUtc(time_t t) {
 }
 
 // The three media parts of the demo: each order's code and answer, and what the sink saw.
-class MediaDemo {
+// A demo part's progress lines: {"event": kind, "part", "step", "ok"}.
+class DemoSteps {
+protected:
+    explicit DemoSteps(const char* kind) : m_kind(kind) {}
+    Json::Value event(const std::string& what) const {
+        Json::Value v;
+        v["event"] = m_kind;
+        v["part"] = m_part;
+        v["step"] = what;
+        return v;
+    }
+    bool step(const std::string& what, bool ok) {
+        Json::Value v = event(what);
+        v["ok"] = ok;
+        emit(v);
+        return ok;
+    }
+    const char* m_kind;
+    std::string m_part;
+};
+
+class MediaDemo : public DemoSteps {
 public:
-    MediaDemo(Host& host, gwhost::MediaSink& sink) : m_host(host), m_sink(sink) {}
+    MediaDemo(Host& host, gwhost::MediaSink& sink) : DemoSteps("media"), m_host(host), m_sink(sink) {}
 
     // Live view over `link` ("TCP" or "UDP"), watched for `span`.
     bool live(Host::Dev* cam, const std::string& link, std::chrono::milliseconds span) {
@@ -472,21 +493,6 @@ public:
     }
 
 private:
-    Json::Value event(const std::string& what) const {
-        Json::Value v;
-        v["event"] = "media";
-        v["part"] = m_part;
-        v["step"] = what;
-        return v;
-    }
-
-    bool step(const std::string& what, bool ok) {
-        Json::Value v = event(what);
-        v["ok"] = ok;
-        emit(v);
-        return ok;
-    }
-
     // Id of the first stream after `mark` that brings bytes; 0 when none comes in time.
     uint64_t firstBytes(uint64_t mark) {
         const auto s = m_sink.waitStream(1, std::chrono::seconds(5), mark);
@@ -520,7 +526,6 @@ private:
 
     Host& m_host;
     gwhost::MediaSink& m_sink;
-    std::string m_part;
 };
 
 bool runMediaDemo(Host& host, devsim::Simulator& sim, uint16_t reg, uint16_t alarm) {
@@ -592,9 +597,9 @@ std::string utcText(time_t t, const char* format) {
 
 // The rest of the device API: the panel's zones, relays and extension devices, a camera's clock,
 // a recorder's records of one day, and a reboot. Each call is printed with its code and answer.
-class DeviceApiDemo {
+class DeviceApiDemo : public DemoSteps {
 public:
-    explicit DeviceApiDemo(Host& host) : m_host(host) {}
+    explicit DeviceApiDemo(Host& host) : DemoSteps("deviceApi"), m_host(host) {}
 
     bool zones(Host::Dev* panel) {
         m_part = "zones";
@@ -721,23 +726,7 @@ public:
 private:
     static constexpr int kPage = 40;  // the largest page the record search takes
 
-    Json::Value event(const std::string& what) const {
-        Json::Value v;
-        v["event"] = "deviceApi";
-        v["part"] = m_part;
-        v["step"] = what;
-        return v;
-    }
-
-    bool step(const std::string& what, bool ok) {
-        Json::Value v = event(what);
-        v["ok"] = ok;
-        emit(v);
-        return ok;
-    }
-
     Host& m_host;
-    std::string m_part;
 };
 
 bool runDeviceApiDemo(Host& host) {
