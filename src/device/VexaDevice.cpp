@@ -111,8 +111,10 @@ uint32_t CVexaDevice::DisConnect() {
         std::unique_lock<std::mutex> session = lockSession();
         CVexaDeviceMgr::instance()->removeDevice(id, this);
         const int32_t handle = m_userHandle.exchange(-1);
-        if (handle >= 0)
+        if (handle >= 0) {
+            CVexaDeviceMgr::instance()->unbindHandle(handle, this);
             CVexaDeviceMgr::instance()->postLogout(id, handle, handle);
+        }
         m_connStatus.store(-1);
         m_inlineStatus.clear();
     }
@@ -234,14 +236,17 @@ void CVexaDevice::setLogin(const LoginInfo& info) {
 }
 
 void CVexaDevice::loginLocked(const LoginInfo& info) {
+    std::string id;
     {
         std::lock_guard<std::mutex> lk(m_lock);
+        id = m_deviceId;
         m_address = info.address;
         m_port = info.port;
         m_regProtocol = info.regProtocol;
         m_serialNo = info.serial;
     }
-    m_userHandle.store(info.userHandle);
+    const int32_t old = m_userHandle.exchange(info.userHandle);
+    if (auto self = selfRef()) CVexaDeviceMgr::instance()->bindHandle(id, info.userHandle, old, self);
     m_loginKeyEpoch = m_keyEpoch;
 }
 
@@ -251,7 +256,12 @@ void CVexaDevice::setDasServer(const std::string& address, int32_t port) {
     m_dasPort = port;
 }
 
-bool CVexaDevice::releaseHandle(int32_t expected) { return m_userHandle.compare_exchange_strong(expected, -1); }
+bool CVexaDevice::releaseHandle(int32_t expected) {
+    const int32_t handle = expected;
+    if (!m_userHandle.compare_exchange_strong(expected, -1)) return false;
+    CVexaDeviceMgr::instance()->unbindHandle(handle, this);
+    return true;
+}
 
 #define VEXA_DEVICE_GETTER(type, name, member) \
     type CVexaDevice::name() const {           \

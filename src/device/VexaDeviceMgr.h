@@ -72,6 +72,10 @@ public:
     bool removeDevice(const std::string& id, const CVexaDevice* dev);
     std::shared_ptr<CVexaDevice> findDevice(const std::string& id) const { return m_registry.find(id); }
     std::shared_ptr<CVexaDevice> findDeviceByHandle(int32_t h) const { return m_registry.findByHandle(h); }
+    void bindHandle(const std::string& id, int32_t h, int32_t old, const std::shared_ptr<CVexaDevice>& dev) {
+        m_registry.bindHandle(id, h, old, dev);
+    }
+    void unbindHandle(int32_t h, const CVexaDevice* dev) { m_registry.unbindHandle(h, dev); }
     std::vector<std::string> deviceIds() const { return m_registry.ids(); }
     size_t deviceCount() const { return m_registry.count(); }
 

@@ -202,10 +202,19 @@ TEST_F(Registration, ReconnectAfterDisconnectRegistersAgainAndCanLogIn) {
     EXPECT_TRUE(log.contains("add device succ."));
     EXPECT_EQ(login("again", 40), 1);
     EXPECT_EQ(d->userHandle(), 40);
-    // Taken over by another object, a repeated Connect_V2 takes the identifier back.
+    EXPECT_EQ(mgr->findDeviceByHandle(40), d);
+    // Taken over by another object, a repeated Connect_V2 takes the identifier back, handle too.
     auto other = add("DeviceId=again;");
+    EXPECT_EQ(mgr->findDeviceByHandle(40), nullptr);
     d->Connect_V2("DeviceId=again;");
     EXPECT_EQ(mgr->findDevice("again"), d);
+    EXPECT_EQ(mgr->findDeviceByHandle(40), d);
+    // A new login drops the old handle; leaving drops the new one.
+    EXPECT_EQ(login("again", 41), 1);
+    EXPECT_EQ(mgr->findDeviceByHandle(40), nullptr);
+    EXPECT_EQ(mgr->findDeviceByHandle(41), d);
+    d->DisConnect();
+    EXPECT_EQ(mgr->findDeviceByHandle(41), nullptr);
 }
 
 TEST_F(Registration, LoginAnswersByFamily) {
