@@ -24,10 +24,10 @@ void LogRecords::reset() {
 void LogRecords::proc(const std::atomic<uint32_t>& stop) {
     static const char* F = "CVexaDeviceMgr::procLog";
     LogRecord rec;
-    for (int taken = 0; taken < 1000 && stop.load() == 0 && m_queue.pop(rec); ++taken) {
+    while (stop.load() == 0 && m_queue.pop(rec)) {
         rec.deviceId[sizeof rec.deviceId - 1] = '\0';
         const std::string id(rec.deviceId);
-        std::map<std::string, int64_t>* table = nullptr;
+        std::unordered_map<std::string, int64_t>* table = nullptr;
         int64_t period = 0;
         switch (rec.type) {
             case LOG_REC_HEARTBEAT: table = &m_hbAuthCounts; period = 600; break;

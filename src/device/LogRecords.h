@@ -5,7 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
-#include <map>
+#include <unordered_map>
 #include <string>
 
 #include "common/MpmcRing.h"
@@ -29,7 +29,8 @@ public:
 
     // Any thread; false when the queue is full (the record is dropped).
     bool push(const std::string& deviceId, uint32_t type);
-    // Log thread only: counts up to 1000 queued records, fewer when stop turns non-zero.
+    // Log thread only: counts every queued record, stopping early only when stop turns non-zero.
+    // A pass that took a fixed share would fall behind a large fleet's heartbeats.
     void proc(const std::atomic<uint32_t>& stop);
     // Only while no log thread runs: empties the queue and forgets every count.
     void reset();
@@ -37,8 +38,8 @@ public:
 private:
     MpmcRing<LogRecord> m_queue{kCapacity};
     // Touched only by the log thread.
-    std::map<std::string, int64_t> m_hbAuthCounts;
-    std::map<std::string, int64_t> m_noDirectCounts;
+    std::unordered_map<std::string, int64_t> m_hbAuthCounts;
+    std::unordered_map<std::string, int64_t> m_noDirectCounts;
 };
 
 #endif
