@@ -1,12 +1,14 @@
 #include "common/ConfigCenter.h"
 
+#include <fcntl.h>
 #include <tinyxml.h>
+#include <unistd.h>
 
-#include <fstream>
-#include <sstream>
+#include <cerrno>
 
 #include "common/Bounded.h"
 #include "common/Log.h"
+#include "common/LogLimit.h"
 #include "PAL.h"
 #include "common/XmlLimits.h"
 
@@ -17,8 +19,9 @@ const char* kFunc = "CConfigCenter::parseConfig";
 int CConfigCenter::parseConfig() { return parseConfigFile(kFileName); }
 
 int CConfigCenter::parseConfigFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // Close-on-exec: a child the host starts must not inherit it.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
         {
             std::unique_lock<std::shared_mutex> lk(m_settingsLock);
             m_settings.clear();
@@ -29,10 +32,14 @@ int CConfigCenter::parseConfigFile(const std::string& path) {
     }
     std::string text;
     char buf[8192];
-    while (in.read(buf, sizeof buf) || in.gcount() > 0) {
-        text.append(buf, static_cast<size_t>(in.gcount()));
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        text.append(buf, static_cast<size_t>(n));
         if (text.size() > static_cast<size_t>(kMaxFileSize)) break;
     }
+    ::close(fd);
     return load(text, path);
 }
 
@@ -105,6 +112,27 @@ uint32_t CConfigCenter::maxPendingLogins() const {
     const int32_t v = getInt("MaxPendingLogins");
     return v > 0 ? static_cast<uint32_t>(v) : kDefaultMaxPendingLogins;
 }
+
+uint32_t CConfigCenter::countSetting(const char* key, uint32_t def, uint32_t max) const {
+    std::string text;
+    if (!getString(key, text)) return def;
+    uint64_t v = 0;
+    bool good = !text.empty() && text.size() <= 10;
+    for (char c : text) {
+        if (c < '0' || c > '9') good = false;
+        if (good) v = v * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (good && v <= max) return static_cast<uint32_t>(v);
+    RunLog_Write(4, "", "[%s(%d)] invalid %s '%s' (0 to %u), using %u", kFunc, __LINE__, key, vexa::logText(text).c_str(),
+                 max, def);
+    return def;
+}
+
+uint32_t CConfigCenter::maxDeviceSessions() const { return countSetting("MaxDeviceSessions", 0, 10000000); }
+
+uint32_t CConfigCenter::ioThreads() const { return countSetting("IoThreads", 0, 256); }
+
+uint32_t CConfigCenter::fdReserve() const { return countSetting("FdReserve", kDefaultFdReserve, 1000000); }
 
 void CConfigCenter::setInnerAddress(const std::string& v) {
     std::lock_guard<std::mutex> lk(m_addrLock);

@@ -38,6 +38,14 @@ public:
     // Connections that may wait to log in on each listen port ("MaxPendingLogins", <= 0: 1024).
     static constexpr uint32_t kDefaultMaxPendingLogins = 1024;
     uint32_t maxPendingLogins() const;
+    // Device sessions (logged in plus waiting to log in) served at once ("MaxDeviceSessions",
+    // 0: no cap but the descriptor limit).
+    uint32_t maxDeviceSessions() const;
+    // I/O threads of each access library ("IoThreads", 0: one per core).
+    uint32_t ioThreads() const;
+    // Descriptors the libraries leave free for the plug-in's own files ("FdReserve").
+    static constexpr uint32_t kDefaultFdReserve = 64;
+    uint32_t fdReserve() const;
 
     // Network values written by the configuration commands.
     void setInnerRegPort(uint32_t v) { m_innerRegPort = v; }
@@ -69,6 +77,8 @@ public:
 
 private:
     int load(const std::string& text, const std::string& name);
+    // A count setting: missing gives def; anything but a decimal up to max is logged and gives def.
+    uint32_t countSetting(const char* key, uint32_t def, uint32_t max) const;
 
     mutable std::shared_mutex m_settingsLock;
     std::map<std::string, std::string> m_settings;

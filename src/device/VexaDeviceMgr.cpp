@@ -10,6 +10,7 @@
 #include "device/EventIntake.h"
 #include "device/NotifyPool.h"
 #include "device/OperationMsg.h"
+#include "device/SessionLoad.h"
 #include "device/VexaDevice.h"
 #include "VexaAmsSdk.h"
 #include "palsafe.h"
@@ -47,7 +48,83 @@ uint32_t maxPendingLogins() {
     return static_cast<uint32_t>(v > 0 ? v : kDefaultMaxPendingLogins);
 }
 
+// Options of both libraries that must be set before Init; withCap: the command library's session cap.
+template <class SetCfg, class LastError>
+void setAdmissionOptions(SetCfg set, bool withCap, const char* lib, LastError lastError) {
+    static const char* F = "CVexaDeviceMgr::initSDK";
+    CConfigCenter* cfg = CConfigCenter::instance();
+    const struct {
+        uint32_t option;
+        const char* key;
+        uint32_t value;
+    } opts[] = {{VEXA_SDK_INIT_MAX_SESSIONS, "MaxDeviceSessions", cfg->maxDeviceSessions()},
+                {VEXA_SDK_INIT_FD_RESERVE, "FdReserve", cfg->fdReserve()},
+                {VEXA_SDK_INIT_IO_THREADS, "IoThreads", cfg->ioThreads()}};
+    for (const auto& o : opts) {
+        if (o.option == VEXA_SDK_INIT_MAX_SESSIONS && !withCap) continue;
+        uint32_t v = o.value;
+        if (!set(o.option, &v))
+            LOG_REG(4, F, "[errCode=%d,%s=%u]%s SetSDKLocalCfg failed.", static_cast<int>(lastError()), o.key, v, lib);
+    }
+}
+
+// Refusals seen by the last look: full stays this long after the last one.
+constexpr uint64_t kRefusalHoldMs = 2000;
+
+struct FullWatch {
+    std::mutex lock;
+    bool full = false;
+    bool refusing = false;
+    uint64_t refused = 0;
+    uint64_t lastRefusalMs = 0;
+};
+
+FullWatch& fullWatch() {
+    static FullWatch w;
+    return w;
+}
+
 }  // namespace
+
+namespace vexa {
+
+SessionLoad deviceSessionLoad() {
+    static const char* F = "CVexaDeviceMgr::deviceSessionLoad";
+    VEXA_SDK_STATS st;
+    memset(&st, 0, sizeof st);
+    VEXA_CMS_GetSDKStats(&st);
+    const uint64_t now = CVexaDeviceMgr::instance()->clock().nowMs();
+    FullWatch& w = fullWatch();
+    std::lock_guard<std::mutex> lk(w.lock);
+    if (st.qwRefusedFull != w.refused) {
+        w.refused = st.qwRefusedFull;
+        w.refusing = true;
+        w.lastRefusalMs = now;
+    }
+    if (w.refusing && now - w.lastRefusalMs >= kRefusalHoldMs) w.refusing = false;
+    SessionLoad load;
+    load.sessions = st.dwSessions;
+    load.maxSessions = st.dwMaxSessions;
+    load.full = (load.maxSessions && load.sessions >= load.maxSessions) || w.refusing;
+    if (load.full && !w.full)
+        LOG_REG(4, F, "device sessions full: %u of %u", load.sessions, load.maxSessions ? load.maxSessions : load.sessions);
+    else if (!load.full && w.full)
+        LOG_REG(4, F, "device sessions available again");
+    w.full = load.full;
+    return load;
+}
+
+void resetSessionLoad() {
+    VEXA_SDK_STATS st;
+    memset(&st, 0, sizeof st);
+    VEXA_CMS_GetSDKStats(&st);
+    FullWatch& w = fullWatch();
+    std::lock_guard<std::mutex> lk(w.lock);
+    w.full = w.refusing = false;
+    w.refused = st.qwRefusedFull;
+}
+
+}  // namespace vexa
 
 CVexaDeviceMgr::CVexaDeviceMgr() = default;
 
@@ -120,6 +197,7 @@ int CVexaDeviceMgr::initSDK(std::string ip, int32_t cmsPort, int32_t alarmPort) 
         LOG_REG(3, F, "repeat init");
         return 0;
     }
+    vexa::resetSessionLoad();
     // The alarm side first: devices are told the alarm port it really bound at login.
     if (!startAlarmLibrary(ip, alarmPort) || !startCommandLibrary(ip, cmsPort)) {
         unInitSDKLocked();
@@ -137,6 +215,7 @@ bool CVexaDeviceMgr::startAlarmLibrary(const std::string& ip, int32_t alarmPort)
     const TlsLibraries tls;
     if (!VEXA_AMS_SetSDKInitCfg(0, tls.crypto.c_str()) || !VEXA_AMS_SetSDKInitCfg(1, tls.ssl.c_str()))
         LOG_DEV(5, F, "[errCode=%d]VEXA_AMS_SetSDKInitCfg failed!", VEXA_AMS_GetLastError());
+    setAdmissionOptions(&VEXA_AMS_SetSDKLocalCfg, false, "VEXA_AMS", &VEXA_AMS_GetLastError);
     if (!VEXA_AMS_Init()) {
         LOG_DEV(5, F, "[errCode=%d]VEXA_AMS_Init failed.", VEXA_AMS_GetLastError());
         return false;
@@ -181,6 +260,7 @@ bool CVexaDeviceMgr::startCommandLibrary(const std::string& ip, int32_t cmsPort)
     const TlsLibraries tls;
     if (!VEXA_CMS_SetSDKInitCfg(0, tls.crypto.c_str()) || !VEXA_CMS_SetSDKInitCfg(1, tls.ssl.c_str()))
         LOG_REG(5, F, "[errCode=%d]VEXA_CMS_SetSDKInitCfg failed!", VEXA_CMS_GetLastError());
+    setAdmissionOptions(&VEXA_CMS_SetSDKLocalCfg, true, "VEXA_CMS", &VEXA_CMS_GetLastError);
     if (!VEXA_CMS_Init()) {
         LOG_REG(5, F, "[errCode=%d]VEXA_CMS_Init failed.", VEXA_CMS_GetLastError());
         return false;
@@ -361,6 +441,7 @@ void CVexaDeviceMgr::procLogThread() {
     while (m_stop.load() == 0) {
         try {
             procLog();
+            vexa::deviceSessionLoad();  // says when the device sessions become full or free again
         } catch (const std::exception& e) {
             LOG_REG(5, F, "exception: %s", e.what());
         }

@@ -9,6 +9,7 @@
 #include "common/LogLimit.h"
 #include "PAL.h"
 #include "plugin/PluginFrame.h"
+#include "device/SessionLoad.h"
 #include "device/VexaDeviceMgr.h"
 #include "vexadev/VexaDevPlugin.h"
 
@@ -218,6 +219,11 @@ std::string PluginConfigProcess::portStatus() {
         e["Single"]["portNo"] = p.port;
         list.append(e);
     }
+    // Whether devices can still get in: sessions served, the cap (0: none) and the verdict.
+    const vexa::SessionLoad load = vexa::deviceSessionLoad();
+    doc["deviceSessions"] = load.sessions;
+    doc["maxDeviceSessions"] = load.maxSessions;
+    doc["sessionStatus"] = load.full ? "Full" : "Available";
     return vexa::writeJson(doc);
 }
 

@@ -24,7 +24,7 @@ struct Logger {
         if (const char* lv = getenv("VEXA_LOG_LEVEL")) level = atoi(lv);
         if (const char* path = getenv("VEXA_LOG_FILE")) {
             if (*path) {
-                if (FILE* f = fopen(path, "a")) {
+                if (FILE* f = fopen(path, "ae")) {  // close-on-exec
                     out = f;
                     ownsFile = true;
                 }

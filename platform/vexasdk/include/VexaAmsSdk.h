@@ -32,7 +32,8 @@ typedef struct VEXA_AMS_LISTEN_PARAM {
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_AMS_SetSDKInitCfg(uint32_t type, const char* value);
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_AMS_Init(void);
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_AMS_Fini(void);
-// Local configuration: VEXA_SDK_MAX_PENDING_LOGINS (20) only, see VexaSdkCommon.h.
+// Local configuration: options 20, 22 and 23 (VexaSdkCommon.h); the session cap (21) is the
+// command library's.
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_AMS_SetSDKLocalCfg(uint32_t option, const void* value);
 VEXA_SDK_API VEXA_BOOL VEXA_SDK_CALL VEXA_AMS_GetSDKStats(VEXA_SDK_STATS* stats);
 VEXA_SDK_API int32_t VEXA_SDK_CALL VEXA_AMS_StartListen(const VEXA_AMS_LISTEN_PARAM* param);

@@ -40,7 +40,10 @@ typedef struct VEXA_SDK_STATS {
     uint32_t dwPendingLogins;       // connections accepted, not yet logged in / past alarmHello
     uint32_t dwMaxPendingLogins;    // the cap in force (option 20)
     uint64_t qwRefusedConnections;  // connections closed at once because the cap was reached
-    uint8_t byRes[48];
+    uint32_t dwSessions;            // connections being served (logged in or waiting to)
+    uint32_t dwMaxSessions;         // the session cap in force (option 21, 0: none)
+    uint64_t qwRefusedFull;         // connections closed at once: session cap or descriptors running out
+    uint8_t byRes[32];
 } VEXA_SDK_STATS;
 
 // Option 20 of VEXA_CMS_SetSDKLocalCfg / VEXA_AMS_SetSDKLocalCfg: the value points to a uint32_t,
@@ -48,6 +51,16 @@ typedef struct VEXA_SDK_STATS {
 // accepted beyond it is closed at once and counted.
 #define VEXA_SDK_MAX_PENDING_LOGINS 20u
 #define VEXA_SDK_DEFAULT_MAX_PENDING_LOGINS 1024u
+
+// Option 21 (command library only): the value points to a uint32_t, the most sessions (logged in
+// plus waiting to log in) served at once; 0, the default, caps only by the descriptor limit.
+#define VEXA_SDK_INIT_MAX_SESSIONS 21u
+// Option 22: the value points to a uint32_t, the library's I/O threads (0: one per core). Before Init.
+#define VEXA_SDK_INIT_IO_THREADS 22u
+// Option 23: the value points to a uint32_t, descriptors the library leaves free for the rest of
+// the process; a connection that would eat into them is closed at once and counted.
+#define VEXA_SDK_INIT_FD_RESERVE 23u
+#define VEXA_SDK_DEFAULT_FD_RESERVE 64u
 
 // Session-key record (VEXA_CMS_SetDeviceSessionKey / VEXA_AMS_SetDeviceSessionKey), 480 bytes.
 typedef struct VEXA_DEV_SESSION_KEY {
@@ -93,6 +106,8 @@ typedef struct VEXA_ALARM_STRUCT {
 #ifdef __cplusplus
 VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_SDK_STATS) == 64, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_SDK_STATS, qwRefusedConnections) == 8, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_SDK_STATS, dwSessions) == 16, "");
+VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_SDK_STATS, qwRefusedFull) == 24, "");
 VEXA_SDK_STATIC_ASSERT(sizeof(VEXA_DEV_SESSION_KEY) == 480, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_DEV_SESSION_KEY, szSessionKey) == 256, "");
 VEXA_SDK_STATIC_ASSERT(offsetof(VEXA_DEV_SESSION_KEY, szCompanion) == 320, "");

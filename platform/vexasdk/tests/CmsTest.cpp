@@ -2,6 +2,7 @@
 // options. Refusals, bad framing and floods are covered by the plug-in's integration suites.
 #include "TestClient.h"
 
+#include <atomic>
 #include <functional>
 #include <set>
 #include <thread>
@@ -414,6 +415,85 @@ TEST_F(CmsTest, MediaCallsAndDeviceInfo) {
         if (!tc.lastError) memcpy(&want[1], &size, 4), memcpy(&want[1 + 176], &codec, 4);
         EXPECT_EQ(std::vector<unsigned char>(raw, raw + sizeof raw), want);
     }
+}
+
+// Time-outs come from the pool's coarse sweep: a silent command link, a silent alarm link and a
+// connection that never logs in are each ended, while links that keep talking stay up.
+TEST_F(CmsTest, TimeOutsFromTheSweep) {
+    const struct { const char* name; bool login, alarm, talk; } cases[] = {
+        {"no login", false, false, false}, {"silent session", true, false, false},
+        {"silent alarm link", true, true, false}, {"talking", true, true, true}};
+    m_rec.keepAlive = 1;  // 1 s x 1 for the sessions; the alarm port takes 1 s as well
+    WirePeer cmd[4], alarm[4];
+    int32_t h[4] = {-1, -1, -1, -1};
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(cases[i].name);
+        const std::string id = std::string("dev-sweep-") + char('0' + i);
+        h[i] = cases[i].login ? login(cmd[i], id) : -1;
+        ASSERT_TRUE(cases[i].login ? h[i] >= 0 : cmd[i].connect(m_port));
+        ASSERT_TRUE(!cases[i].alarm || alarmHello(alarm[i], id, 2) == "alarmHelloAck");
+    }
+    for (uint32_t n = 1; n <= 10; ++n) {  // 2.5 s: past every time-out above
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        for (int i = 0; i < 4; ++i)
+            ASSERT_TRUE(!cases[i].talk || (cmd[i].heartbeat() && alarm[i].send(vtest::alarmFrame(n, "x")) &&
+                                           alarm[i].expect("alarmAck")["seq"].asUInt() == n));
+    }
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(cases[i].name);
+        EXPECT_EQ(cmd[i].waitClosed(cases[i].talk ? 100 : 10000), !cases[i].talk);
+        EXPECT_EQ(cases[i].alarm && alarm[i].waitClosed(cases[i].talk ? 100 : 10000), cases[i].alarm && !cases[i].talk);
+    }
+    m_rec.locked([&] { m_rec.keepAlive = 30; });
+    EXPECT_TRUE(m_rec.waitFor([&] { return std::count(m_rec.exc.begin(), m_rec.exc.end(), "1 " + std::to_string(h[1])); }));
+}
+
+// Host threads issue synchronous and asynchronous requests on several sessions at once while the
+// devices heartbeat: every request is answered once and each thread's frames reach its device
+// in the order it made them.
+TEST_F(CmsTest, ConcurrentRequestsWhileHeartbeating) {
+    constexpr int kDevices = 4, kThreads = 8, kEach = 150;
+    WirePeer dev[kDevices];
+    int32_t h[kDevices];
+    for (int d = 0; d < kDevices; ++d) ASSERT_GE(h[d] = login(dev[d], "dev-load-" + std::to_string(d)), 0);
+    std::atomic<int> outOfOrder{0}, acks{0}, failed{0};
+    std::vector<std::thread> threads;
+    for (int d = 0; d < kDevices; ++d)
+        threads.emplace_back([&, d] {
+            std::map<std::string, int> last;  // host thread -> its last request number seen
+            Json::Value m;
+            for (int n = 0; n < kEach * kThreads / kDevices && dev[d].next(m);) {
+                const std::string type = m["type"].asString(), body = m["body"].asString();
+                if (type == "heartbeatAck" && ++acks) continue;
+                const size_t colon = body.find(':');
+                int& prev = last.emplace(body.substr(0, colon), -1).first->second;
+                outOfOrder += std::stoi(body.substr(colon + 1)) != prev + 1;
+                prev = std::stoi(body.substr(colon + 1));
+                const bool ovix = type == "ovix";
+                dev[d].send(frame(ovix ? "ovixAnswer" : "configAnswer", {{"seq", m["seq"]}, {"error", 0}, {ovix ? "body" : "data", body}}));
+                if (++n % 16 == 0) dev[d].send(frame("heartbeat"));
+            }
+        });
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (int k = 0; k < kEach; ++k) {
+                const std::string body = std::to_string(t) + ":" + std::to_string(k);
+                char out[32];
+                VEXA_CMS_PASSTHROUGH p = passThrough("GET /x", body.c_str(), out, sizeof out);
+                VEXA_CMS_CONFIG_REQ r = configReq(body.c_str());
+                failed += k % 2 ? !VEXA_CMS_ConfigDev(h[t % kDevices], 0, &r, VEXA_CMS_RECORD_MODEL)
+                                : !VEXA_CMS_OVIXPassThrough(h[t % kDevices], &p) || std::string(out, p.dwOutputSize) != body;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(failed.load() + outOfOrder.load(), 0);
+    EXPECT_GT(acks.load(), 0);
+    ASSERT_TRUE(m_rec.waitFor([&] { return m_rec.async.size() >= size_t(kThreads * kEach / 2); }));
+    std::set<std::string> answered;  // "handle seq dataType error text": every text once, without error
+    for (const auto& e : m_rec.async)
+        if (e.find(" 0 0 ") != std::string::npos) answered.insert(e.substr(e.find(" 0 0 ")));
+    EXPECT_EQ(answered.size(), m_rec.async.size());
+    EXPECT_EQ(m_rec.async.size(), size_t(kThreads * kEach / 2));
 }
 
 // Session IDs are decimal, fit a signed 32-bit value, never repeat, and wrap from the top to 1;

@@ -74,9 +74,10 @@ TEST_F(ConfigCommands, HeadsArgumentsPortStatusBeforeStartAndListenPorts) {
     Json::Value doc;
     ASSERT_TRUE(vexa::parseJson(portStatus(), doc));
     EXPECT_EQ(vexa::writeJson(doc),
-              "{\"portList\":[{\"Single\":{\"portNo\":0},\"portName\":\"FERRO_Alarm_Port\",\"portValueType\":\"single\","
-              "\"status\":\"Invalid\"},{\"Single\":{\"portNo\":0},\"portName\":\"Registration_Port\",\"portValueType\":"
-              "\"single\",\"status\":\"Invalid\"}]}");
+              "{\"deviceSessions\":0,\"maxDeviceSessions\":0,\"portList\":[{\"Single\":{\"portNo\":0},\"portName\":"
+              "\"FERRO_Alarm_Port\",\"portValueType\":\"single\",\"status\":\"Invalid\"},{\"Single\":{\"portNo\":0},"
+              "\"portName\":\"Registration_Port\",\"portValueType\":\"single\",\"status\":\"Invalid\"}],"
+              "\"sessionStatus\":\"Available\"}");
     // Listen ports: the valid ones are taken, the rest ignored.
     CConfigCenter* cfg = CConfigCenter::instance();
     EXPECT_EQ(Plugin_SetConfig("InitListenPort", "aldonV5RegPort=7660;;pssUploadPort=6011;junk;other=1;"), 0u);

@@ -8,6 +8,7 @@
 #include "WireNames.h"
 #include "runlog.h"
 
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -28,8 +29,10 @@ uint32_t& lastError() { return t_lastError; }
 
 class AmsSession;
 
-// Alarm links by device, for closing them when the device's command session ends. Lives on the
-// I/O thread only, so it needs no lock.
+// Alarm links by device, for closing them when the device's command session ends. Links of one
+// device may live on different I/O threads: g_boundMu guards it. Touched at alarmHello and at a
+// link's end, never per alarm.
+std::mutex g_boundMu;
 std::unordered_map<std::string, std::vector<std::weak_ptr<AmsSession>>> g_bound;
 
 void onCommandSessionEnded(const std::string& deviceId, uint64_t token);
@@ -38,7 +41,10 @@ struct AmsLib final : vexasdk::LibraryCore {
     AmsLib() : LibraryCore("VEXAAMS", "wait for alarmHello", lastError) {}
 
     void initLocked() override { vexasdk::SessionDirectory::instance().setEndListener(onCommandSessionEnded); }
-    void finiLocked() override { g_bound.clear(); }  // the I/O thread is gone
+    void finiLocked() override {  // the I/O threads are gone
+        std::lock_guard<std::mutex> lk(g_boundMu);
+        g_bound.clear();
+    }
 };
 
 // Never destroyed: callbacks and API calls may still run while the process exits.
@@ -52,6 +58,12 @@ public:
     AmsSession(std::shared_ptr<vexasdk::Link> link, int listenId, const VEXA_AMS_LISTEN_PARAM& p)
         : PeerSession(lib(), std::move(link)), m_listenId(listenId), m_cb(p.fnCB), m_user(p.pUserData),
           m_keepAliveSec(p.dwKeepAliveTimeout) {}
+
+    // From any thread: the command session `token` ended; handled on this link's thread.
+    void postSessionEnded(uint64_t token) {
+        auto self = shared_from_this();
+        m_link->post([self, token] { self->sessionEnded(token); });
+    }
 
     // The command session this link was bound to ended.
     void sessionEnded(uint64_t token) {
@@ -90,6 +102,7 @@ private:
         leavePending();
         m_held = Json::Value();
         if (!m_helloDone) return;
+        std::lock_guard<std::mutex> lk(g_boundMu);
         auto it = g_bound.find(m_deviceId);
         if (it == g_bound.end()) return;
         auto& v = it->second;
@@ -148,7 +161,10 @@ private:
         m_deviceId = id;
         m_helloDone = true;
         m_token = token;
-        g_bound[id].push_back(shared_from_this());
+        {
+            std::lock_guard<std::mutex> lk(g_boundMu);
+            g_bound[id].push_back(shared_from_this());
+        }
         leavePending();
         m_link->setFrameLimit(vexawire::kMaxFrameLen);
         m_link->armTimer(vexasdk::secondsProductMs(m_keepAliveSec, 1), true);
@@ -255,18 +271,17 @@ private:
     uint64_t m_retryMs = kRetryFirstMs;
 };
 
-// From the command library's thread: hand the end of a session to this library's I/O thread.
+// From the command library's thread: hand the end of a session to the threads of its alarm links.
 void onCommandSessionEnded(const std::string& deviceId, uint64_t token) {
-    auto eng = lib().getEngine();
-    if (!eng) return;
-    eng->post([deviceId, token] {
+    std::vector<std::shared_ptr<AmsSession>> links;
+    {
+        std::lock_guard<std::mutex> lk(g_boundMu);
         auto it = g_bound.find(deviceId);
         if (it == g_bound.end()) return;
-        std::vector<std::shared_ptr<AmsSession>> links;
         for (auto& w : it->second)
             if (auto p = w.lock()) links.push_back(std::move(p));
-        for (auto& l : links) l->sessionEnded(token);
-    });
+    }
+    for (auto& l : links) l->postSessionEnded(token);
 }
 
 }  // namespace
@@ -288,6 +303,9 @@ int32_t VEXA_SDK_CALL VEXA_AMS_StartListen(const VEXA_AMS_LISTEN_PARAM* param) {
 }
 
 VEXA_BOOL VEXA_SDK_CALL VEXA_AMS_SetSDKLocalCfg(uint32_t option, const void* value) {
+    // The session cap is the command library's: alarm links follow their sessions.
+    if (option == VEXA_SDK_INIT_IO_THREADS || option == VEXA_SDK_INIT_FD_RESERVE)
+        return lib().setAdmissionOption(option, value);
     if (option != VEXA_SDK_MAX_PENDING_LOGINS) return lib().fail(VEXA_SDK_ERR_PARAM);
     return lib().setMaxPendingLogins(value);
 }

@@ -1,6 +1,7 @@
 // VEXACMS stand-in: registration, keep-alive supervision, device messages and requests.
-// All protocol state lives on the I/O thread; API calls from other threads only touch the
-// tables below under lib().mu and hand the socket work to the I/O thread.
+// A session's protocol state lives on its link's I/O thread; API calls from other threads touch
+// the tables below under lib().mu, write request frames themselves and hand the rest of the
+// socket work to that thread.
 #include "VexaCmsSdk.h"
 
 #include "LibraryCore.h"
@@ -9,6 +10,7 @@
 #include "WireNames.h"
 #include "runlog.h"
 
+#include <atomic>
 #include <climits>
 #include <condition_variable>
 #include <cstdio>
@@ -70,7 +72,9 @@ struct CmsLib final : vexasdk::LibraryCore {
     CmsLib() : LibraryCore("VEXACMS", "wait to log in", lastError) {}
 
     bool dasEnabled = false;
-    uint32_t recvTimeoutMs = kDefaultTimeoutMs;  // how long a synchronous call waits for its answer
+    bool running = false;  // between initLocked and finiLocked
+    // How long a synchronous call waits for its answer; read without the lock on every request.
+    std::atomic<uint32_t> recvTimeoutMs{kDefaultTimeoutMs};
     bool recvTimeoutSet = false;  // option 1 by order: the first call after Init is the receive time-out
     VEXA_CMS_EXCEPTION_CB excCb = nullptr;
     void* excUser = nullptr;
@@ -129,7 +133,7 @@ CmsLib& lib() {
 VEXA_BOOL fail(uint32_t code) { return lib().fail(code); }
 VEXA_BOOL ok() { return lib().ok(); }
 
-// Wakes every request of an ended session exactly once. Runs on the I/O thread.
+// Wakes every request of an ended session exactly once. Runs on an I/O thread.
 void completeGone(PendingList& list) {
     for (auto& kv : list) {
         if (kv.second.wait) {
@@ -179,8 +183,9 @@ public:
         memset(&m_info, 0, sizeof m_info);
     }
 
-    // Fields read from other threads only under lib().mu.
-    bool m_inTable = false;
+    // Changed under lib().mu; read without it by the session's own thread (heartbeats).
+    std::atomic<bool> m_inTable{false};
+    // Read from other threads only under lib().mu.
     int32_t m_handle = -1;
 
     void onFrame(Json::Value& msg) override {
@@ -219,7 +224,7 @@ public:
 
     void onShutdown() override { end(0, false); }
 
-    // Used by VEXA_CMS_ForceLogout after the session left the tables.
+    // Used by VEXA_CMS_ForceLogout after the session left the tables; on the link's thread.
     void forcedOut(PendingList pend) {
         m_state = State::Closed;
         leaveDirectory();
@@ -230,15 +235,34 @@ public:
         completeGone(pend);
     }
 
-    // Alarm links bound to this session close with it. On the I/O thread (or once it stopped).
+    // Alarm links bound to this session close with it. On the link's thread (or once it stopped).
     void leaveDirectory() {
         if (!m_dirToken) return;
         vexasdk::SessionDirectory::instance().remove(m_deviceId, m_dirToken);
         m_dirToken = 0;
     }
 
-    void sendRaw(std::string frame) {
-        if (!m_link->isClosed()) m_link->sendRaw(std::move(frame));
+    // From any thread. A request made while the login callback still runs waits for loginAck:
+    // the device takes requests only after it.
+    bool write(std::string frame) {
+        if (!m_acked.load(std::memory_order_acquire)) {
+            std::lock_guard<std::mutex> lk(m_earlyMu);
+            if (!m_acked.load(std::memory_order_relaxed)) {
+                m_early.push_back(std::move(frame));
+                return true;
+            }
+        }
+        return m_link->write(std::move(frame));
+    }
+    void post(std::function<void()> fn) { m_link->post(std::move(fn)); }
+
+    // A newer login of the device took the tables; on this link's thread.
+    void replaced() {
+        m_state = State::Closed;
+        m_dirToken = 0;  // the directory holds the newer session already
+        if (m_link->isClosed()) return;
+        sendRefused(wreason::duplicate);
+        m_link->close();
     }
 
     void setSupervision(uint32_t sec, uint32_t count) {
@@ -256,12 +280,7 @@ private:
     }
 
     // A callback may have stopped the listener or forced this session out.
-    bool gone() {
-        if (m_link->isClosed()) return true;
-        if (m_handle < 0) return false;
-        std::lock_guard<std::mutex> lk(lib().mu);
-        return !m_inTable;
-    }
+    bool gone() { return m_link->isClosed() || (m_handle >= 0 && !m_inTable.load()); }
 
     void refuse(const char* reason, bool sessionLost = false) {
         sendRefused(reason);
@@ -447,10 +466,7 @@ private:
         m_dirToken = vexasdk::SessionDirectory::instance().add(m_deviceId, m_link->peerAddress());
         if (old) {
             RunLog_Write(3, m_core.module, "%s: logged in again, dropping the older connection", who().c_str());
-            old->m_state = State::Closed;
-            old->m_dirToken = 0;
-            old->sendRefused(wreason::duplicate);
-            old->m_link->close();
+            old->post([old] { old->replaced(); });
         }
         Json::Value m(Json::objectValue);
         m[wmember::type] = wtype::loginAck;
@@ -474,6 +490,12 @@ private:
         s["secretKey"] = vexasdk::fieldText(st.szSecretKey, sizeof st.szSecretKey);
         m["storageServer"] = s;
         m_link->send(m);
+        {
+            std::lock_guard<std::mutex> lk(m_earlyMu);
+            for (auto& f : m_early) m_link->sendRaw(std::move(f));
+            m_early.clear();
+            m_acked.store(true, std::memory_order_release);
+        }
         m_state = State::LoggedIn;
         leavePending();
         m_link->setFrameLimit(vexawire::kMaxFrameLen);
@@ -628,9 +650,13 @@ private:
     VEXA_CMS_DEV_REG_INFO m_info;
     std::string m_nonce;
     uint64_t m_dirToken = 0;       // this session's entry in the session directory
+    std::mutex m_earlyMu;          // requests made before loginAck went out
+    std::vector<std::string> m_early;
+    std::atomic<bool> m_acked{false};
 };
 
 void CmsLib::initLocked() {
+    running = true;
     recvTimeoutSet = false;
     // Tests move the session IDs to a chosen point (the wrap at the top of the range).
     const char* v = getenv("VEXA_SDK_SESSION_ID_START");
@@ -642,6 +668,7 @@ void CmsLib::initLocked() {
 }
 
 void CmsLib::finiLocked() {
+    running = false;
     for (auto& kv : sessions) kv.second->leaveDirectory();
     sessions.clear();
     byDevice.clear();
@@ -665,32 +692,32 @@ std::shared_ptr<CmsSession> findSession(int32_t handle) {
     return it == lib().sessions.end() ? nullptr : it->second;
 }
 
-// Registers a request and hands its frame to the I/O thread. Returns the seq, 0 on failure
-// (last error set).
+// Registers a request (one short lock) and writes its frame on the caller's thread. Returns the
+// seq, 0 on failure (last error set).
 uint32_t startRequest(int32_t handle, Json::Value& req, const char* answerType, std::shared_ptr<SyncWait> wait) {
-    auto eng = lib().getEngine();
-    if (!eng) return fail(VEXA_SDK_ERR_NOT_INIT), 0;
     std::shared_ptr<CmsSession> s;
     uint32_t seq;
     {
         std::lock_guard<std::mutex> lk(lib().mu);
+        if (!lib().running) return fail(VEXA_SDK_ERR_NOT_INIT), 0;
         s = findSession(handle);
         if (!s) return fail(VEXA_SDK_ERR_NO_SESSION), 0;
         seq = lib().allocSeq();
-    }
-    req[wmember::seq] = seq;
-    std::string frame = vexawire::encodeFrame(req);
-    if (frame.size() - 4 > vexawire::kMaxFrameLen) return fail(VEXA_SDK_ERR_PARAM), 0;
-    {
-        std::lock_guard<std::mutex> lk(lib().mu);
-        if (!s->m_inTable) return fail(VEXA_SDK_ERR_NO_SESSION), 0;
         Pending p;
         p.handle = handle;
         p.answerType = answerType;
         p.wait = std::move(wait);
-        lib().pending[seq] = std::move(p);
+        lib().pending.emplace(seq, std::move(p));
     }
-    eng->post([s, frame = std::move(frame)]() mutable { s->sendRaw(std::move(frame)); });
+    req[wmember::seq] = seq;
+    std::string frame = vexawire::encodeFrame(req);
+    if (frame.size() - 4 > vexawire::kMaxFrameLen) {
+        std::lock_guard<std::mutex> lk(lib().mu);
+        lib().pending.erase(seq);
+        return fail(VEXA_SDK_ERR_PARAM), 0;
+    }
+    // A link that closed meanwhile: the session's end completes the request as gone.
+    s->write(std::move(frame));
     return seq;
 }
 
@@ -716,10 +743,11 @@ bool waitAnswer(uint32_t seq, const std::shared_ptr<SyncWait>& w, uint32_t timeo
     return true;
 }
 
-uint32_t recvTimeout() {
-    std::lock_guard<std::mutex> lk(lib().mu);
-    return lib().recvTimeoutMs;
-}
+uint32_t recvTimeout() { return lib().recvTimeoutMs.load(); }
+
+// A synchronous call made on one of this library's threads would wait for the thread that must
+// answer it.
+bool onOwnThread() { return vexasdk::Engine::currentModule() == lib().module; }
 
 std::string textOf(const char* p, uint32_t len) { return p ? std::string(p, len) : std::string(); }
 
@@ -764,7 +792,7 @@ VEXA_BOOL mediaRequest(const char* fn, int32_t handle, const char* op, const cha
         req[wmember::op] = op;
         req[wmember::session] = session;
         if (const char* why = fill(req)) return refuseRecord(fn, why);
-        if (lib().onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+        if (onOwnThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
         auto w = std::make_shared<SyncWait>();
         const uint32_t seq = startRequest(handle, req, wtype::mediaAnswer, w);
         if (!seq || !waitAnswer(seq, w, recvTimeout())) return 0;
@@ -805,6 +833,10 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetSDKLocalCfg(uint32_t option, const void* val
     }
     case VEXA_CMS_MAX_PENDING_LOGINS:
         return lib().setMaxPendingLogins(value);
+    case VEXA_SDK_INIT_MAX_SESSIONS:
+    case VEXA_SDK_INIT_IO_THREADS:
+    case VEXA_SDK_INIT_FD_RESERVE:
+        return lib().setAdmissionOptionLocked(option, value);
     case VEXA_CMS_DEV_DAS_PINGREQ_CALLBACK:
         lib().dasEnabled = *static_cast<const uint32_t*>(value) != 0;
         return ok();
@@ -872,7 +904,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_SetKeepAliveTime(int32_t userHandle, uint32_t k
         s = findSession(userHandle);
     }
     if (!s) return fail(VEXA_SDK_ERR_NO_SESSION);
-    eng->post([s, keepAliveSec, timeOutCount] { s->setSupervision(keepAliveSec, timeOutCount); });
+    s->post([s, keepAliveSec, timeOutCount] { s->setSupervision(keepAliveSec, timeOutCount); });
     return ok();
 }
 
@@ -893,7 +925,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ForceLogout(int32_t userHandle) {
         pend = L.takePending(userHandle);
     }
     auto shared = std::make_shared<PendingList>(std::move(pend));
-    eng->post([s, shared] { s->forcedOut(std::move(*shared)); });
+    s->post([s, shared] { s->forcedOut(std::move(*shared)); });
     return ok();
 }
 
@@ -936,7 +968,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ConfigDev(int32_t userHandle, uint32_t configTy
 
 VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_OVIXPassThrough(int32_t userHandle, VEXA_CMS_PASSTHROUGH* record) {
     if (!record || !record->pUrl || (!record->pOutput && record->dwOutputSize)) return fail(VEXA_SDK_ERR_PARAM);
-    if (lib().onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+    if (onOwnThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
     try {
         Json::Value req(Json::objectValue);
         req[wmember::type] = wtype::ovix;
@@ -973,7 +1005,7 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_GetDevConfig(int32_t userHandle, uint32_t comma
     memcpy(&q, record, sizeof q);
     if (!q.lpOutBuffer || q.dwOutBufferSize < sizeof(VEXA_CMS_DEVICE_INFO_BLOCK))
         return refuseRecord(fn, "no output block of 512 bytes");
-    if (lib().onLibraryThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
+    if (onOwnThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
     try {
         Json::Value req(Json::objectValue);
         req[wmember::type] = wtype::getConfig;

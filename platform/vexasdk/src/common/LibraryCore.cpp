@@ -8,7 +8,9 @@
 namespace vexasdk {
 
 LibraryCore::LibraryCore(const char* mod, const char* waiting, uint32_t& (*lastError)())
-    : module(mod), m_waiting(waiting), m_lastError(lastError) {}
+    : module(mod), m_waiting(waiting), m_lastError(lastError) {
+    admission.setModule(mod);
+}
 
 VEXA_BOOL LibraryCore::fail(uint32_t code) {
     m_lastError() = code;
@@ -41,7 +43,12 @@ VEXA_BOOL LibraryCore::init() {
     try {
         std::lock_guard<std::mutex> life(m_lifeMu);
         if (getEngine()) return ok();
-        auto eng = std::make_shared<Engine>(module);
+        uint32_t threads;
+        {
+            std::lock_guard<std::mutex> lk(mu);
+            threads = ioThreads;
+        }
+        auto eng = std::make_shared<Engine>(module, threads);
         if (!eng->start()) return fail(VEXA_SDK_ERR_NOT_INIT);
         std::lock_guard<std::mutex> lk(mu);
         loginTimeoutMs = loginTimeoutFromEnv();
@@ -60,6 +67,7 @@ VEXA_BOOL LibraryCore::fini() {
         if (!eng) return ok();
         if (eng->onIoThread()) return fail(VEXA_SDK_ERR_WOULD_BLOCK);
         eng->stop();
+        Admission::instance().releaseSpare();
         {
             std::lock_guard<std::mutex> lk(mu);
             m_engine.reset();
@@ -87,10 +95,22 @@ int32_t LibraryCore::startListen(const char* ipField, size_t ipCap, uint16_t por
         const int id = eng->listen(
             ip, port,
             [this, factory, loginMs](const std::shared_ptr<Link>& link, int listenId) -> std::shared_ptr<LinkHandler> {
-                if (!pendingLogins.admit(gate, module, m_waiting, link->peerAddress(), link->peerPort()))
+                if (!admission.enterSession()) return nullptr;
+                if (!pendingLogins.admit(gate, module, m_waiting, link->peerAddress(), link->peerPort())) {
+                    admission.leaveSession();
                     return nullptr;
-                auto s = factory(link, listenId);
-                if (s) link->armTimer(loginMs, false);  // time to log in (or say alarmHello)
+                }
+                std::shared_ptr<LinkHandler> s;
+                try {
+                    s = factory(link, listenId);
+                } catch (...) {
+                }
+                if (!s) {
+                    pendingLogins.leave();
+                    admission.leaveSession();
+                    return nullptr;
+                }
+                link->armTimer(loginMs, false);  // time to log in (or say alarmHello)
                 return s;
             },
             bound, err);
@@ -155,12 +175,40 @@ VEXA_BOOL LibraryCore::setMaxPendingLogins(const void* value) {
     return ok();
 }
 
+VEXA_BOOL LibraryCore::setAdmissionOption(uint32_t option, const void* value) {
+    std::lock_guard<std::mutex> lk(mu);
+    return setAdmissionOptionLocked(option, value);
+}
+
+VEXA_BOOL LibraryCore::setAdmissionOptionLocked(uint32_t option, const void* value) {
+    if (!value) return fail(VEXA_SDK_ERR_PARAM);
+    const uint32_t n = *static_cast<const uint32_t*>(value);
+    switch (option) {
+    case VEXA_SDK_INIT_MAX_SESSIONS:
+        maxSessions = n;
+        admission.maxSessions.store(n);
+        return ok();
+    case VEXA_SDK_INIT_IO_THREADS:
+        ioThreads = n;
+        return ok();
+    case VEXA_SDK_INIT_FD_RESERVE:
+        fdReserve = n;
+        admission.fdReserve.store(n);
+        return ok();
+    default:
+        return fail(VEXA_SDK_ERR_PARAM);
+    }
+}
+
 VEXA_BOOL LibraryCore::getStats(VEXA_SDK_STATS* stats) {
     if (!stats) return fail(VEXA_SDK_ERR_PARAM);
     memset(stats, 0, sizeof *stats);
     stats->dwPendingLogins = pendingLogins.count.load();
     stats->dwMaxPendingLogins = pendingLogins.max.load();
     stats->qwRefusedConnections = pendingLogins.refused.load();
+    stats->dwSessions = admission.sessions.load();
+    stats->dwMaxSessions = admission.maxSessions.load();
+    stats->qwRefusedFull = admission.refusedFull.load();
     return ok();
 }
 

@@ -4,6 +4,7 @@
 #ifndef VEXASDK_LIBRARY_CORE_H
 #define VEXASDK_LIBRARY_CORE_H
 
+#include "Admission.h"
 #include "SdkUtil.h"
 #include "Transport.h"
 #include "VexaSdkCommon.h"
@@ -45,6 +46,9 @@ public:
     std::string sessionKey(const std::string& deviceId);
     // Option 20: value points to the cap (0: the default).
     VEXA_BOOL setMaxPendingLogins(const void* value);
+    // Options 21 (session cap), 22 (I/O threads), 23 (descriptor reserve): value points to a uint32_t.
+    VEXA_BOOL setAdmissionOption(uint32_t option, const void* value);
+    VEXA_BOOL setAdmissionOptionLocked(uint32_t option, const void* value);  // caller holds mu
     VEXA_BOOL getStats(VEXA_SDK_STATS* stats);
 
     std::shared_ptr<Engine> getEngine();
@@ -54,6 +58,10 @@ public:
     const char* const module;
     std::mutex mu;  // everything below, and the deriving library's tables
     uint64_t loginTimeoutMs = 10000;
+    uint32_t ioThreads = 0;    // 0: one per core
+    uint32_t maxSessions = 0;  // 0: no cap but the descriptor limit
+    uint32_t fdReserve = VEXA_SDK_DEFAULT_FD_RESERVE;
+    Admission& admission = Admission::instance();
     PendingLogins pendingLogins;
     LogGate gate;  // lines about one peer's bad input
 
@@ -80,7 +88,10 @@ private:
 class PeerSession : public LinkHandler {
 public:
     PeerSession(LibraryCore& core, std::shared_ptr<Link> link) : m_core(core), m_link(std::move(link)) {}
-    ~PeerSession() override { leavePending(); }
+    ~PeerSession() override {
+        leavePending();
+        m_core.admission.leaveSession();  // the factory counted every session it made
+    }
 
     // Read from other threads only under the core's mu.
     std::string m_deviceId;

@@ -1,11 +1,17 @@
 #include "Transport.h"
 
+#include "Admission.h"
+
 #include "WireFrame.h"
 #include "runlog.h"
 
 #include <asio.hpp>
 
+#include <sys/socket.h>
+
 #include <atomic>
+#include <cerrno>
+#include <condition_variable>
 #include <deque>
 #include <future>
 #include <map>
@@ -30,12 +36,30 @@ constexpr auto kLinger = std::chrono::seconds(5);
 constexpr uint64_t kMaxTimerMs = 1000ull * 3600 * 24 * 365 * 10;
 
 class ListenerImpl;
+class LinkImpl;
+
+// One thread of the pool with its own io_context: the links it owns live only here, so their
+// handler calls never overlap and the sweep needs no lock.
+struct Worker {
+    explicit Worker(const Engine::Impl* e) : engine(e) {}
+    const Engine::Impl* engine;
+    asio::io_context io{1};
+    asio::steady_timer sweep{io};
+    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard;
+    std::thread thread;
+    std::vector<std::weak_ptr<LinkImpl>> links;  // links with a place in the sweep
+
+    void armSweep();
+};
+
+thread_local const Engine::Impl* t_engine = nullptr;
+thread_local Worker* t_worker = nullptr;
 
 class LinkImpl final : public Link, public std::enable_shared_from_this<LinkImpl> {
 public:
-    LinkImpl(const char* module, tcp::socket sock)
-        : m_module(module), m_sock(std::move(sock)), m_timer(m_sock.get_executor()),
-          m_linger(m_sock.get_executor()), m_later(m_sock.get_executor()), m_rbuf(kReadChunk) {
+    LinkImpl(const char* module, tcp::socket sock, Worker& w)
+        : m_module(module), m_worker(w), m_sock(std::move(sock)), m_linger(m_sock.get_executor()),
+          m_later(m_sock.get_executor()), m_rbuf(kReadChunk) {
         m_dec.setMaxLen(vexawire::kMaxPreLoginFrameLen);
     }
 
@@ -50,6 +74,7 @@ public:
         m_peerAddr = addr.to_string();
         m_peerPort = ep.port();
         m_sock.set_option(tcp::no_delay(true), ec);
+        m_fd = m_sock.native_handle();
         return true;
     }
 
@@ -57,6 +82,14 @@ public:
         m_handler = std::move(h);
         m_owner = std::move(owner);
         m_key = key;
+    }
+
+    // On the owning thread: joins the sweep and starts reading.
+    void start() {
+        if (m_closed) return;
+        m_slot = m_worker.links.size();
+        m_worker.links.push_back(shared_from_this());
+        startRead();
     }
 
     void startRead() {
@@ -68,28 +101,68 @@ public:
     }
 
     void send(const Json::Value& msg) override {
-        if (m_closed || m_finished) return;
-        sendRaw(vexawire::encodeFrame(msg));
+        if (m_closed) return;
+        write(vexawire::encodeFrame(msg));
     }
 
-    void sendRaw(std::string frame) override {
-        if (m_closed || m_finished) return;
+    void sendRaw(std::string frame) override { write(std::move(frame)); }
+
+    bool write(std::string frame) override {
+        std::unique_lock<std::mutex> lk(m_wmu);
+        if (m_closed || m_finished) return false;
+        size_t done = 0;
+        if (m_outq.empty() && !m_writing) {
+            const ssize_t n = ::send(m_fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n == static_cast<ssize_t>(frame.size())) return true;
+            if (n >= 0) {
+                done = static_cast<size_t>(n);
+            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                const std::string why = std::error_code(errno, std::generic_category()).message();
+                lk.unlock();
+                failLater(why);
+                return true;
+            }
+        }
+        if (done) frame.erase(0, done);
         m_outBytes += frame.size();
         m_outq.push_back(std::move(frame));
         if (m_outBytes > kMaxQueuedBytes) {
+            lk.unlock();
             RunLog_Write(4, m_module, "peer %s:%u does not read, dropping it", m_peerAddr.c_str(), m_peerPort);
             failLater("peer does not read");
-            return;
+            return true;
         }
-        if (!m_writing) doWrite();
+        if (!m_writing) {
+            m_writing = true;
+            if (t_worker == &m_worker) {
+                writeFront();
+            } else {
+                auto self = shared_from_this();
+                asio::post(m_worker.io, [self] {
+                    std::lock_guard<std::mutex> g(self->m_wmu);
+                    self->writeFront();
+                });
+            }
+        }
+        return true;
+    }
+
+    void post(std::function<void()> fn) override {
+        auto self = shared_from_this();
+        asio::post(m_worker.io, [self, fn = std::move(fn)] { fn(); });
     }
 
     void close() override {
         if (m_closed) return;
         m_closed = true;
-        m_timer.cancel();
+        m_timerMs = 0;
         m_handler.reset();
-        if (m_outq.empty() && !m_writing) {
+        bool idle;
+        {
+            std::lock_guard<std::mutex> lk(m_wmu);
+            idle = m_outq.empty() && !m_writing;
+        }
+        if (idle) {
             finish();
         } else {
             auto self = shared_from_this();
@@ -105,7 +178,7 @@ public:
     void armTimer(uint64_t ms, bool resetOnFrame) override {
         m_timerMs = ms > kMaxTimerMs ? kMaxTimerMs : ms;
         m_timerReset = resetOnFrame;
-        restartTimer();
+        m_armedAt = m_lastFrame = std::chrono::steady_clock::now();
     }
 
     const std::string& peerAddress() const override { return m_peerAddr; }
@@ -153,21 +226,23 @@ public:
         finish();
     }
 
-private:
-    void restartTimer() {
-        ++m_timerGen;
-        m_timer.cancel();
-        if (m_closed || m_timerMs == 0) return;
-        m_timer.expires_after(std::chrono::milliseconds(static_cast<int64_t>(m_timerMs)));
-        auto self = shared_from_this();
-        const uint64_t gen = m_timerGen;
-        m_timer.async_wait([self, gen](const std::error_code& ec) {
-            if (ec || gen != self->m_timerGen || self->m_closed) return;
-            auto h = self->m_handler;
-            if (h) h->onTimer();
-        });
+    // The sweep: whether the armed time-out passed by now.
+    bool due(std::chrono::steady_clock::time_point now) const {
+        if (m_timerMs == 0 || m_closed) return false;
+        const auto from = m_timerReset && m_lastFrame > m_armedAt ? m_lastFrame : m_armedAt;
+        return now - from >= std::chrono::milliseconds(static_cast<int64_t>(m_timerMs));
     }
 
+    void fireTimer() {
+        m_timerMs = 0;  // once, like a timer that ran out
+        auto h = m_handler;
+        if (h && !m_closed) h->onTimer();
+    }
+
+    Worker& worker() { return m_worker; }
+    size_t m_slot = SIZE_MAX;  // place in the worker's links, owning thread only
+
+private:
     void onRead(const std::error_code& ec, size_t n) {
         m_reading = false;
         if (m_closed) return;
@@ -193,7 +268,7 @@ private:
                 close();
                 return;
             }
-            if (m_timerReset) restartTimer();
+            if (m_timerReset && m_timerMs) m_lastFrame = std::chrono::steady_clock::now();
             if (h) h->onFrame(msg);
         }
     }
@@ -208,37 +283,50 @@ private:
 
     void failLater(const std::string& why) {
         auto self = shared_from_this();
-        asio::post(m_sock.get_executor(), [self, why] { self->peerGone(why); });
+        asio::post(m_worker.io, [self, why] { self->peerGone(why); });
     }
 
-    void doWrite() {
-        if (m_outq.empty() || m_finished) return;
-        m_writing = true;
+    // Under m_wmu, on the owning thread, with m_writing set: writes the queue's front.
+    void writeFront() {
+        if (m_finished || m_outq.empty()) {
+            m_writing = false;
+            return;
+        }
         auto self = shared_from_this();
-        asio::async_write(m_sock, asio::buffer(m_outq.front()), [self](const std::error_code& ec, size_t) {
-            self->m_writing = false;
-            if (self->m_finished) return;
-            if (ec) {
-                if (self->m_closed)
-                    self->finish();
-                else
-                    self->peerGone(ec.message());
+        // Callers only append to the queue, which leaves its front element in place.
+        asio::async_write(m_sock, asio::buffer(m_outq.front()),
+                          [self](const std::error_code& ec, size_t) { self->onWritten(ec); });
+    }
+
+    void onWritten(const std::error_code& ec) {
+        bool fin = false;
+        {
+            std::lock_guard<std::mutex> lk(m_wmu);
+            if (m_finished) {
+                m_writing = false;
                 return;
             }
-            self->m_outBytes -= self->m_outq.front().size();
-            self->m_outq.pop_front();
-            if (!self->m_outq.empty())
-                self->doWrite();
-            else if (self->m_closed)
-                self->finish();
-        });
+            if (!ec) {
+                m_outBytes -= m_outq.front().size();
+                m_outq.pop_front();
+                if (!m_outq.empty()) return writeFront();
+            }
+            m_writing = false;
+            fin = m_closed || ec;
+        }
+        if (!fin) return;
+        if (ec && !m_closed)
+            peerGone(ec.message());
+        else
+            finish();
     }
 
     void finish();
 
     const char* m_module;
+    Worker& m_worker;
+    Admission::FdToken m_fdToken;  // counted as the library's own descriptor while alive
     tcp::socket m_sock;
-    asio::steady_timer m_timer;
     asio::steady_timer m_linger;
     asio::steady_timer m_later;
     uint64_t m_laterGen = 0;
@@ -247,24 +335,53 @@ private:
     std::shared_ptr<LinkHandler> m_handler;
     std::weak_ptr<ListenerImpl> m_owner;
     uint64_t m_key = 0;
+    std::mutex m_wmu;  // the queue, the writing flag and the socket's end, for writers on any thread
     std::deque<std::string> m_outq;
     size_t m_outBytes = 0;
     bool m_writing = false;
+    bool m_finished = false;  // socket gone
+    int m_fd = -1;
     bool m_reading = false;
     bool m_paused = false;
-    bool m_closed = false;    // no more handler calls
-    bool m_finished = false;  // socket gone
+    std::atomic<bool> m_closed{false};  // no more handler calls
     uint64_t m_timerMs = 0;
     bool m_timerReset = false;
-    uint64_t m_timerGen = 0;
+    std::chrono::steady_clock::time_point m_armedAt;
+    std::chrono::steady_clock::time_point m_lastFrame;
     std::string m_peerAddr;
     uint16_t m_peerPort = 0;
 };
 
+void Worker::armSweep() {
+    sweep.expires_after(std::chrono::milliseconds(kSweepMs));
+    sweep.async_wait([this](const std::error_code& ec) {
+        if (ec) return;
+        const auto now = std::chrono::steady_clock::now();
+        std::vector<std::shared_ptr<LinkImpl>> due;
+        for (size_t i = 0; i < links.size();) {
+            auto l = links[i].lock();
+            if (!l) {  // dropped without finishing: forget its place
+                links[i] = std::move(links.back());
+                links.pop_back();
+                if (i < links.size())
+                    if (auto m = links[i].lock()) m->m_slot = i;
+                continue;
+            }
+            if (l->due(now)) due.push_back(std::move(l));
+            ++i;
+        }
+        // Handlers close links (and so leave the list) while they run.
+        for (auto& l : due) l->fireTimer();
+        armSweep();
+    });
+}
+
 class ListenerImpl final : public std::enable_shared_from_this<ListenerImpl> {
 public:
-    ListenerImpl(const char* module, asio::io_context& io, int id, LinkFactory f)
-        : m_module(module), m_acc(io), m_retry(io), m_id(id), m_factory(std::move(f)) {}
+    // The acceptor lives on `home`; accepted links go to the threads of `pool` in turn.
+    ListenerImpl(const char* module, Worker& home, std::vector<Worker*> pool, int id, LinkFactory f)
+        : m_module(module), m_home(home), m_pool(std::move(pool)), m_acc(home.io), m_retry(home.io), m_id(id),
+          m_factory(std::move(f)) {}
 
     bool open(const std::string& ip, uint16_t port, uint16_t& bound, std::string& err) {
         std::error_code ec;
@@ -276,6 +393,7 @@ public:
         }
         tcp::endpoint ep(addr, port);
         m_acc.open(ep.protocol(), ec);
+        if (!ec) Admission::instance().listenerOpened(m_acc.native_handle());
         if (!ec) m_acc.set_option(tcp::acceptor::reuse_address(true), ec);
         if (!ec) m_acc.bind(ep, ec);
         if (!ec) m_acc.listen(asio::socket_base::max_listen_connections, ec);
@@ -292,35 +410,61 @@ public:
         return true;
     }
 
+    // On the home thread.
     void accept() {
         if (m_closed) return;
         auto self = shared_from_this();
-        m_acc.async_accept([self](const std::error_code& ec, tcp::socket sock) { self->onAccept(ec, std::move(sock)); });
+        m_acceptWorker = m_pool[m_nextWorker++ % m_pool.size()];
+        m_acc.async_accept(asio::any_io_executor(m_acceptWorker->io.get_executor()),
+                           [self](const std::error_code& ec, tcp::socket sock) { self->onAccept(ec, std::move(sock)); });
     }
 
-    void forget(uint64_t key) { m_links.erase(key); }
+    // From a link's thread.
+    void forget(uint64_t key) {
+        std::lock_guard<std::mutex> lk(m_linksMu);
+        m_links.erase(key);
+    }
 
-    void close() {
-        if (m_closed) return;
+    // On the home thread (or before accepting): returns the live links, which the caller ends
+    // on their own threads.
+    std::vector<std::shared_ptr<LinkImpl>> close() {
+        std::vector<std::shared_ptr<LinkImpl>> out;
+        if (m_closed) return out;
         m_closed = true;
         std::error_code ec;
         m_acc.close(ec);
         m_retry.cancel();
-        auto links = std::move(m_links);
-        m_links.clear();
+        std::map<uint64_t, std::weak_ptr<LinkImpl>> links;
+        {
+            std::lock_guard<std::mutex> lk(m_linksMu);
+            links.swap(m_links);
+        }
         for (auto& kv : links)
-            if (auto l = kv.second.lock()) l->shutdown();
+            if (auto l = kv.second.lock()) out.push_back(std::move(l));
+        return out;
     }
 
     uint16_t port() const { return m_port; }
+    Worker& home() { return m_home; }
 
 private:
     void onAccept(const std::error_code& ec, tcp::socket sock) {
         if (m_closed) return;
         if (ec) {
             if (ec == asio::error::operation_aborted) return;
-            // Out of descriptors and the like: back off instead of spinning.
-            RunLog_Write(5, m_module, "accept failed on port %u: %s", m_port, ec.message().c_str());
+            // Out of descriptors: the waiting connection is taken and closed, so the device
+            // sees a close and retries instead of sitting in the queue.
+            if ((ec.value() == EMFILE || ec.value() == ENFILE) &&
+                Admission::instance().shedWaiting(m_acc.native_handle())) {
+                accept();
+                return;
+            }
+            // Otherwise back off instead of spinning, with a line every ten seconds at most.
+            const auto now = std::chrono::steady_clock::now();
+            if (m_failLogged == std::chrono::steady_clock::time_point() || now - m_failLogged >= std::chrono::seconds(10)) {
+                m_failLogged = now;
+                RunLog_Write(5, m_module, "accept failed on port %u: %s", m_port, ec.message().c_str());
+            }
             auto self = shared_from_this();
             m_retry.expires_after(std::chrono::milliseconds(100));
             m_retry.async_wait([self](const std::error_code& e) {
@@ -328,7 +472,13 @@ private:
             });
             return;
         }
-        auto link = std::make_shared<LinkImpl>(m_module, std::move(sock));
+        if (!Admission::instance().keepAccepted(sock.native_handle())) {
+            std::error_code ignore;
+            sock.close(ignore);  // the device sees a close and retries
+            accept();
+            return;
+        }
+        auto link = std::make_shared<LinkImpl>(m_module, std::move(sock), *m_acceptWorker);
         if (link->init()) {
             std::shared_ptr<LinkHandler> h;
             try {
@@ -339,18 +489,28 @@ private:
             if (h) {
                 const uint64_t key = ++m_nextKey;
                 link->attach(std::move(h), shared_from_this(), key);
-                m_links[key] = link;
-                link->startRead();
+                {
+                    std::lock_guard<std::mutex> lk(m_linksMu);
+                    m_links[key] = link;
+                }
+                asio::post(m_acceptWorker->io, [link] { link->start(); });
             }
         }
         accept();
     }
 
     const char* m_module;
+    Worker& m_home;
+    std::vector<Worker*> m_pool;
+    Worker* m_acceptWorker = nullptr;  // where the accept under way puts its link
+    size_t m_nextWorker = 0;
+    Admission::FdToken m_fdToken;
     tcp::acceptor m_acc;
     asio::steady_timer m_retry;
+    std::chrono::steady_clock::time_point m_failLogged;
     int m_id;
     LinkFactory m_factory;
+    std::mutex m_linksMu;
     std::map<uint64_t, std::weak_ptr<LinkImpl>> m_links;
     uint64_t m_nextKey = 0;
     bool m_closed = false;
@@ -358,28 +518,59 @@ private:
 };
 
 void LinkImpl::finish() {
-    if (m_finished) return;
-    m_finished = true;
-    m_timer.cancel();
+    {
+        // A writer on another thread never sees the descriptor after this.
+        std::lock_guard<std::mutex> lk(m_wmu);
+        if (m_finished) return;
+        m_finished = true;
+        std::error_code ec;
+        m_sock.shutdown(tcp::socket::shutdown_both, ec);
+        m_sock.close(ec);
+        m_fd = -1;
+        m_outq.clear();
+        m_outBytes = 0;
+    }
+    m_timerMs = 0;
     m_linger.cancel();
     m_later.cancel();
-    std::error_code ec;
-    m_sock.shutdown(tcp::socket::shutdown_both, ec);
-    m_sock.close(ec);
-    m_outq.clear();
-    m_outBytes = 0;
+    auto& v = m_worker.links;
+    if (m_slot < v.size()) {
+        v[m_slot] = std::move(v.back());
+        v.pop_back();
+        if (m_slot < v.size())
+            if (auto moved = v[m_slot].lock()) moved->m_slot = m_slot;
+    }
+    m_slot = SIZE_MAX;
     if (auto owner = m_owner.lock()) owner->forget(m_key);
 }
+
+// Waits for a number of completions that may happen on other threads.
+struct Countdown {
+    std::mutex mu;
+    std::condition_variable cv;
+    size_t left = 1;
+    void add(size_t n) {
+        std::lock_guard<std::mutex> lk(mu);
+        left += n;
+    }
+    void done() {
+        std::lock_guard<std::mutex> lk(mu);
+        if (left && --left == 0) cv.notify_all();
+    }
+    void wait() {
+        std::unique_lock<std::mutex> lk(mu);
+        cv.wait(lk, [this] { return left == 0; });
+    }
+};
 
 }  // namespace
 
 struct Engine::Impl {
-    explicit Impl(const char* m) : module(m) {}
+    Impl(const char* m, unsigned n) : module(m), threads(n) {}
     const char* module;
-    asio::io_context io;
-    std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard;
-    std::thread thread;
-    std::atomic<std::thread::id> ioId{};
+    unsigned threads;
+    std::vector<std::unique_ptr<Worker>> workers;
+    std::atomic<unsigned> nextPost{0};
     mutable std::mutex mu;  // listeners, stopped
     std::map<int, std::shared_ptr<ListenerImpl>> listeners;
     int nextId = 0;
@@ -389,44 +580,95 @@ struct Engine::Impl {
     bool tryPost(std::function<void()> fn) {
         std::lock_guard<std::mutex> lk(mu);
         if (stopped) return false;
-        asio::post(io, std::move(fn));
+        asio::post(workers[nextPost.fetch_add(1) % workers.size()]->io, std::move(fn));
         return true;
+    }
+
+    std::vector<Worker*> pool() const {
+        std::vector<Worker*> v;
+        for (auto& w : workers) v.push_back(w.get());
+        return v;
+    }
+
+    // Closes l on its own thread and ends its links on theirs; from outside the pool it waits
+    // until all of that is done.
+    void closeListener(const std::shared_ptr<ListenerImpl>& l) {
+        auto cd = std::make_shared<Countdown>();
+        auto run = [l, cd] {
+            auto links = l->close();
+            cd->add(links.size());
+            for (auto& k : links) {
+                if (t_worker == &k->worker()) {
+                    k->shutdown();
+                    cd->done();
+                } else {
+                    asio::post(k->worker().io, [k, cd] {
+                        k->shutdown();
+                        cd->done();
+                    });
+                }
+            }
+            cd->done();
+        };
+        if (t_worker == &l->home())
+            run();
+        else
+            asio::post(l->home().io, run);
+        if (t_engine != this) cd->wait();
     }
 };
 
-Engine::Engine(const char* module) : m_impl(std::make_unique<Impl>(module)) {}
+Engine::Engine(const char* module, unsigned threads) : m_impl(std::make_unique<Impl>(module, threads)) {}
 
 Engine::~Engine() { stop(); }
 
+unsigned Engine::threads() const { return static_cast<unsigned>(m_impl->workers.size()); }
+
 bool Engine::start() {
     Impl& d = *m_impl;
-    if (d.thread.joinable()) return true;
-    d.io.restart();
-    d.guard.emplace(asio::make_work_guard(d.io));
+    if (!d.workers.empty()) return !d.stopped;
+    unsigned n = d.threads ? d.threads : std::thread::hardware_concurrency();
+    if (n == 0) n = 1;
+    for (unsigned i = 0; i < n; ++i) {
+        d.workers.push_back(std::make_unique<Worker>(&d));
+        Worker& w = *d.workers.back();
+        w.guard.emplace(asio::make_work_guard(w.io));
+        w.armSweep();
+    }
     {
         std::lock_guard<std::mutex> lk(d.mu);
         d.stopped = false;
     }
     try {
-        d.thread = std::thread([&d] {
-            d.ioId.store(std::this_thread::get_id());
-            for (;;) {
-                try {
-                    d.io.run();
-                    break;
-                } catch (const std::exception& e) {
-                    // A handler let something escape: keep serving the others.
-                    RunLog_Write(5, d.module, "I/O thread caught: %s", e.what());
-                } catch (...) {
-                    RunLog_Write(5, d.module, "I/O thread caught an unknown exception");
+        for (auto& wp : d.workers) {
+            Worker* w = wp.get();
+            w->thread = std::thread([&d, w] {
+                t_engine = &d;
+                t_worker = w;
+                for (;;) {
+                    try {
+                        w->io.run();
+                        break;
+                    } catch (const std::exception& e) {
+                        // A handler let something escape: keep serving the others.
+                        RunLog_Write(5, d.module, "I/O thread caught: %s", e.what());
+                    } catch (...) {
+                        RunLog_Write(5, d.module, "I/O thread caught an unknown exception");
+                    }
                 }
-            }
-        });
+            });
+        }
     } catch (const std::exception& e) {
-        RunLog_Write(5, d.module, "cannot start the I/O thread: %s", e.what());
-        std::lock_guard<std::mutex> lk(d.mu);
-        d.stopped = true;
-        d.guard.reset();
+        RunLog_Write(5, d.module, "cannot start the I/O threads: %s", e.what());
+        {
+            std::lock_guard<std::mutex> lk(d.mu);
+            d.stopped = true;
+        }
+        for (auto& w : d.workers) {
+            w->guard.reset();
+            w->io.stop();
+            if (w->thread.joinable()) w->thread.join();
+        }
         return false;
     }
     return true;
@@ -434,33 +676,46 @@ bool Engine::start() {
 
 void Engine::stop() {
     Impl& d = *m_impl;
-    if (!d.thread.joinable()) return;
-    runSync([&d] {
-        std::map<int, std::shared_ptr<ListenerImpl>> all;
-        {
-            std::lock_guard<std::mutex> lk(d.mu);
-            all.swap(d.listeners);
-        }
-        for (auto& kv : all) kv.second->close();
-    });
+    std::map<int, std::shared_ptr<ListenerImpl>> all;
+    {
+        std::lock_guard<std::mutex> lk(d.mu);
+        if (d.stopped) return;
+        all.swap(d.listeners);
+    }
+    for (auto& kv : all) d.closeListener(kv.second);
     {
         std::lock_guard<std::mutex> lk(d.mu);
         d.stopped = true;
     }
-    d.guard.reset();
-    d.io.stop();
-    d.thread.join();
-    // Run what was queued before the stop (waiters of runSync, closed links' completions) here.
-    d.ioId.store(std::this_thread::get_id());
-    d.io.restart();
-    try {
-        d.io.poll();
-    } catch (...) {
+    for (auto& w : d.workers) {
+        w->guard.reset();
+        w->io.stop();
     }
-    d.ioId.store(std::thread::id());
+    for (auto& w : d.workers)
+        if (w->thread.joinable()) w->thread.join();
+    // Run what was queued before the stop (waiters, closed links' completions) here, each on
+    // behalf of its own thread; work may hop between the threads' queues.
+    for (auto& w : d.workers) w->sweep.cancel();
+    for (bool ran = true; ran;) {
+        ran = false;
+        for (auto& w : d.workers) {
+            t_engine = &d;
+            t_worker = w.get();
+            w->io.restart();
+            try {
+                if (w->io.poll()) ran = true;
+            } catch (...) {
+                ran = true;
+            }
+        }
+    }
+    t_engine = nullptr;
+    t_worker = nullptr;
 }
 
-bool Engine::onIoThread() const { return m_impl->ioId.load() == std::this_thread::get_id(); }
+bool Engine::onIoThread() const { return t_engine == m_impl.get(); }
+
+const char* Engine::currentModule() { return t_engine ? t_engine->module : nullptr; }
 
 void Engine::post(std::function<void()> fn) { m_impl->tryPost(std::move(fn)); }
 
@@ -487,46 +742,45 @@ void Engine::runSync(const std::function<void()>& fn) {
 
 int Engine::listen(const std::string& ip, uint16_t port, LinkFactory factory, uint16_t& boundPort, std::string& err) {
     Impl& d = *m_impl;
-    int id = -1;
-    runSync([&] {
-        int myId;
-        {
-            std::lock_guard<std::mutex> lk(d.mu);
-            if (d.stopped) {
-                err = "library not running";
-                return;
-            }
-            myId = d.nextId;
-            d.nextId = d.nextId == INT32_MAX ? 0 : d.nextId + 1;
+    int myId;
+    Worker* home;
+    {
+        std::lock_guard<std::mutex> lk(d.mu);
+        if (d.stopped) {
+            err = "library not running";
+            return -1;
         }
-        auto l = std::make_shared<ListenerImpl>(d.module, d.io, myId, std::move(factory));
-        if (!l->open(ip, port, boundPort, err)) return;
-        {
-            std::lock_guard<std::mutex> lk(d.mu);
-            d.listeners[myId] = l;
+        myId = d.nextId;
+        d.nextId = d.nextId == INT32_MAX ? 0 : d.nextId + 1;
+        home = d.workers[static_cast<size_t>(myId) % d.workers.size()].get();
+    }
+    auto l = std::make_shared<ListenerImpl>(d.module, *home, d.pool(), myId, std::move(factory));
+    if (!l->open(ip, port, boundPort, err)) return -1;
+    {
+        std::lock_guard<std::mutex> lk(d.mu);
+        if (d.stopped) {
+            err = "library not running";
+            l->close();
+            return -1;
         }
-        l->accept();
-        id = myId;
-    });
-    return id;
+        d.listeners[myId] = l;
+    }
+    asio::post(home->io, [l] { l->accept(); });
+    return myId;
 }
 
 bool Engine::closeListener(int id) {
     Impl& d = *m_impl;
-    bool found = false;
-    runSync([&] {
-        std::shared_ptr<ListenerImpl> l;
-        {
-            std::lock_guard<std::mutex> lk(d.mu);
-            auto it = d.listeners.find(id);
-            if (it == d.listeners.end()) return;
-            l = it->second;
-            d.listeners.erase(it);
-        }
-        found = true;
-        l->close();
-    });
-    return found;
+    std::shared_ptr<ListenerImpl> l;
+    {
+        std::lock_guard<std::mutex> lk(d.mu);
+        auto it = d.listeners.find(id);
+        if (it == d.listeners.end()) return false;
+        l = it->second;
+        d.listeners.erase(it);
+    }
+    d.closeListener(l);
+    return true;
 }
 
 uint16_t Engine::listenPort(int id) const {
