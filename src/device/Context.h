@@ -2,6 +2,7 @@
 #ifndef VEXA_CONTEXT_H
 #define VEXA_CONTEXT_H
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -41,6 +42,7 @@ private:
     mutable std::mutex m_lock;
     std::condition_variable m_cv;
     bool m_done = false;
+    std::atomic<bool> m_ready{false};  // m_done, readable without the lock
     uint32_t m_result = 0;
     std::string m_response;
     std::vector<std::string> m_responseList;
