@@ -2,7 +2,8 @@
 # Installs the Debian packages the build needs, only when some are missing.
 set -euo pipefail
 need=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-      libjsoncpp-dev libtinyxml-dev libssl-dev libasio-dev clang libclang-rt-14-dev)
+      libjsoncpp-dev libtinyxml-dev libssl-dev libasio-dev clang libclang-rt-14-dev
+      libcpp-httplib-dev)
 missing=()
 for p in "${need[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "Console.h"
 #include "MediaSink.h"
 #include "PluginHost.h"
 #include "devsim/AlarmTexts.h"
@@ -31,6 +32,8 @@ namespace {
 
 std::mutex g_out;
 std::atomic<bool> g_stop{false};
+// The console, while one runs: every printed line goes to its event ring as well.
+std::atomic<gwhost::Console*> g_console{nullptr};
 
 std::string compact(const Json::Value& v) {
     Json::StreamWriterBuilder b;
@@ -41,9 +44,24 @@ std::string compact(const Json::Value& v) {
 
 void emit(const Json::Value& v) {
     const std::string s = compact(v);
-    std::lock_guard<std::mutex> lk(g_out);
-    fprintf(stdout, "%s\n", s.c_str());
-    fflush(stdout);
+    {
+        std::lock_guard<std::mutex> lk(g_out);
+        fprintf(stdout, "%s\n", s.c_str());
+        fflush(stdout);
+    }
+    if (gwhost::Console* c = g_console.load()) c->publish(v["event"].isString() ? v["event"].asString() : "", s);
+}
+
+// "k=v;k=v;" text of a status callback.
+std::map<std::string, std::string> pairs(const std::string& text) {
+    std::map<std::string, std::string> out;
+    std::istringstream in(text);
+    std::string item;
+    while (std::getline(in, item, ';')) {
+        const size_t eq = item.find('=');
+        if (eq != std::string::npos) out[item.substr(0, eq)] = item.substr(eq + 1);
+    }
+    return out;
 }
 
 struct HostDeviceSpec {
@@ -61,6 +79,9 @@ struct Host {
         // Every status reported, in order: a quick off-and-on again is not lost between polls.
         mutable std::mutex trailMx;
         std::vector<uint32_t> trail;
+        // What the console shows (under trailMx).
+        std::string statusText, serial, address;
+        std::chrono::steady_clock::time_point onlineSince;
         std::vector<uint32_t> statusesSince(size_t mark) const {
             std::lock_guard<std::mutex> lk(trailMx);
             return mark < trail.size() ? std::vector<uint32_t>(trail.begin() + static_cast<long>(mark), trail.end())
@@ -71,13 +92,25 @@ struct Host {
             return trail.size();
         }
     };
-    std::vector<std::unique_ptr<Dev>> devices;
+    mutable std::mutex devMx;  // the console adds and removes devices on its own threads
+    std::vector<std::shared_ptr<Dev>> devices;
 
     static void VEXA_CALL onStatus(void*, uint32_t status, const char* text, void* user) {
         Dev* d = static_cast<Dev*>(user);
         {
             std::lock_guard<std::mutex> lk(d->trailMx);
             d->trail.push_back(status);
+            d->statusText = text ? std::string(text).substr(0, 256) : "";
+            if (status == 0) {
+                const auto kv = pairs(d->statusText);
+                auto get = [&](const char* k) {
+                    const auto it = kv.find(k);
+                    return it == kv.end() ? std::string() : it->second;
+                };
+                if (!get("serialNo").empty()) d->serial = get("serialNo");
+                d->address = get("regIP").empty() ? "" : get("regIP") + ":" + get("regPort");
+                if (d->status != 0) d->onlineSince = std::chrono::steady_clock::now();
+            }
         }
         d->status = status;
         Json::Value v;
@@ -237,10 +270,16 @@ struct Host {
         return out;
     }
 
-    Dev* find(const std::string& id) {
+    Dev* find(const std::string& id) { return findShared(id).get(); }
+    std::shared_ptr<Dev> findShared(const std::string& id) const {
+        std::lock_guard<std::mutex> lk(devMx);
         for (auto& d : devices)
-            if (d->spec.id == id) return d.get();
+            if (d->spec.id == id) return d;
         return nullptr;
+    }
+    std::vector<std::shared_ptr<Dev>> list() const {
+        std::lock_guard<std::mutex> lk(devMx);
+        return devices;
     }
 
     bool start(const std::string& path, const std::string& listenIp, uint16_t reg, uint16_t alarm, uint16_t storage) {
@@ -291,7 +330,7 @@ struct Host {
     }
 
     Dev* add(const HostDeviceSpec& spec) {
-        auto d = std::make_unique<Dev>();
+        auto d = std::make_shared<Dev>();
         d->spec = spec;
         if (plugin.createDevice(d->tables) != 0) return nullptr;
         d->tables.conn->SetConnStatusCallBackImpl_V2(d->tables.handle, &Host::onStatus, d.get());
@@ -306,18 +345,44 @@ struct Host {
         v["event"] = "deviceAdded";
         v["deviceId"] = spec.id;
         emit(v);
-        devices.push_back(std::move(d));
-        return devices.back().get();
+        std::lock_guard<std::mutex> lk(devMx);
+        devices.push_back(d);
+        return d.get();
+    }
+
+    // Disconnects and destroys one device; false when there is none of that id.
+    bool remove(const std::string& id) {
+        std::shared_ptr<Dev> d;
+        {
+            std::lock_guard<std::mutex> lk(devMx);
+            for (auto it = devices.begin(); it != devices.end(); ++it)
+                if ((*it)->spec.id == id) {
+                    d = *it;
+                    devices.erase(it);
+                    break;
+                }
+        }
+        if (!d) return false;
+        d->tables.conn->DisConnectImpl_V2(d->tables.handle);
+        plugin.table()->Plugin_DestroyDevice(d->tables.handle);
+        Json::Value v;
+        v["event"] = "deviceRemoved";
+        v["deviceId"] = id;
+        emit(v);
+        return true;
     }
 
     int stop() {
         const GWPluginInterface* t = plugin.table();
         if (!t) return 1;
-        for (auto& d : devices) {
+        for (auto& d : list()) {
             d->tables.conn->DisConnectImpl_V2(d->tables.handle);
             t->Plugin_DestroyDevice(d->tables.handle);
         }
-        devices.clear();
+        {
+            std::lock_guard<std::mutex> lk(devMx);
+            devices.clear();
+        }
         const uint32_t rc = t->Plugin_Fini();
         Json::Value v;
         v["event"] = "shutdown";
@@ -889,10 +954,177 @@ void runScenario(Host& host, std::istream& in) {
     }
 }
 
+// "ADDR:PORT", "[v6addr]:PORT" or ":PORT" (127.0.0.1).
+bool splitAddress(const std::string& text, std::string& addr, uint16_t& port) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return false;
+    addr = text.substr(0, colon);
+    if (addr.size() >= 2 && addr.front() == '[' && addr.back() == ']') addr = addr.substr(1, addr.size() - 2);
+    if (addr.empty()) addr = "127.0.0.1";
+    const std::string p = text.substr(colon + 1);
+    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;
+    const unsigned long v = strtoul(p.c_str(), nullptr, 10);
+    if (v > 65535) return false;
+    port = static_cast<uint16_t>(v);
+    return true;
+}
+
+// The console's view of the host: the same host calls as the host file, plus live view into a
+// media sink of the console's own.
+class HostConsole : public gwhost::ConsoleHost {
+public:
+    explicit HostConsole(Host& host) : m_host(host) {}
+    bool startSink(std::string& why) { return m_sink.start("127.0.0.1", 0, &why); }
+    void stopSink() { m_sink.stop(); }
+    void setRunning(bool on) { m_running = on; }
+
+    bool running() const override { return m_running; }
+    bool hasDevice(const std::string& id) const override { return m_host.findShared(id) != nullptr; }
+
+    std::vector<gwhost::ConsoleDevice> devices() const override {
+        std::vector<gwhost::ConsoleDevice> out;
+        const auto now = std::chrono::steady_clock::now();
+        for (const auto& d : m_host.list()) {
+            gwhost::ConsoleDevice c;
+            c.id = d->spec.id;
+            c.type = d->spec.type;
+            c.protocol = d->spec.protocol;
+            c.camera = d->spec.type == "encodingDev";
+            const uint32_t st = d->status;
+            c.status = st == 0xFFFFFFFF ? -1 : static_cast<int64_t>(st);
+            std::lock_guard<std::mutex> lk(d->trailMx);
+            c.serial = d->serial;
+            c.address = d->address;
+            c.statusText = d->statusText;
+            if (st == 0) c.onlineSeconds = std::chrono::duration<double>(now - d->onlineSince).count();
+            out.push_back(c);
+        }
+        return out;
+    }
+
+    gwhost::ConsoleReply addDevice(const Json::Value& spec) override {
+        auto str = [&](const char* k, const std::string& d) { return spec[k].isString() ? spec[k].asString() : d; };
+        HostDeviceSpec s;
+        s.id = str("id", "");
+        s.key = str("key", "");
+        s.type = str("type", "");
+        s.protocol = str("protocol", "");
+        s.alarmActive = str("alarmActiveStatus", "active");
+        s.allowDirectConn = spec["allowDirectConn"].isInt() ? spec["allowDirectConn"].asInt() : 1;
+        gwhost::ConsoleReply r;
+        std::lock_guard<std::mutex> lk(m_addMx);  // two adds of one id at once make one device
+        if (m_host.findShared(s.id)) {
+            r.status = 409;
+            r.body["error"] = "a device with this id exists";
+            return r;
+        }
+        if (!m_host.add(s)) {
+            r.status = 500;
+            r.body["error"] = "the plug-in did not create the device";
+            return r;
+        }
+        r.status = 201;
+        r.body["added"] = s.id;
+        return r;
+    }
+
+    gwhost::ConsoleReply removeDevice(const std::string& id) override {
+        gwhost::ConsoleReply r;
+        stopLive(id);
+        r.status = m_host.remove(id) ? 200 : 404;
+        r.body[r.status == 200 ? "removed" : "error"] = r.status == 200 ? id : "unknown device";
+        return r;
+    }
+
+    gwhost::ConsoleReply request(const std::string& id, const std::string& method, const std::string& uri,
+                                 const std::string& body, bool& ok) override {
+        gwhost::ConsoleReply r;
+        const auto d = m_host.findShared(id);
+        if (!d) return notFound();
+        const Host::Call c = m_host.call(d.get(), method, uri, body);
+        ok = c.ok();
+        r.body["rc"] = c.rc;
+        r.body["ok"] = ok;
+        r.body["answer"] = c.line["answer"];
+        return r;
+    }
+
+    gwhost::ConsoleReply live(const std::string& id, const std::string& action) override {
+        const auto d = m_host.findShared(id);
+        if (!d) return notFound();
+        gwhost::ConsoleReply r;
+        if (action == "stop") {
+            r.body["stopped"] = stopLive(id);
+            return r;
+        }
+        std::unique_lock<std::mutex> lk(m_liveMx);
+        auto it = m_live.find(id);
+        if (action == "start" && it == m_live.end()) {
+            const uint64_t mark = m_sink.lastStreamId();
+            const auto req = m_host.order(d.get(), "PLAY_STREAM_REQ",
+                                          el("Channel", "1") + el("LinkType", "TCP") + el("ChannelType", "MAIN") +
+                                              el("SinkIP", "127.0.0.1") + el("SinkPort", std::to_string(m_sink.port())));
+            const std::string session = xmlField(req.answer, "Session");
+            if (req.rc != 0 || session.empty() || m_host.order(d.get(), "PLAY_STREAM_PUSH_REQ", el("Session", session)).rc != 0) {
+                r.status = 502;
+                r.body["error"] = "the device did not start the stream";
+                r.body["rc"] = req.rc;
+                return r;
+            }
+            const auto s = m_sink.waitStream(1, std::chrono::seconds(5), mark);
+            it = m_live.emplace(id, Live{session, s ? s->id : 0}).first;
+        }
+        r.body["active"] = it != m_live.end();
+        if (it != m_live.end()) {
+            r.body["session"] = it->second.session;
+            if (const auto s = m_sink.stream(it->second.streamId)) r.body["stream"] = streamJson(*s);
+        }
+        return r;
+    }
+
+    void stopAll() {
+        for (const auto& d : m_host.list()) stopLive(d->spec.id);
+    }
+
+private:
+    struct Live {
+        std::string session;
+        uint64_t streamId;
+    };
+    static gwhost::ConsoleReply notFound() {
+        gwhost::ConsoleReply r;
+        r.status = 404;
+        r.body["error"] = "unknown device";
+        return r;
+    }
+    bool stopLive(const std::string& id) {
+        Live l;
+        {
+            std::lock_guard<std::mutex> lk(m_liveMx);
+            const auto it = m_live.find(id);
+            if (it == m_live.end()) return false;
+            l = it->second;
+            m_live.erase(it);
+        }
+        const auto d = m_host.findShared(id);
+        return d && m_host.order(d.get(), "STOP_STREAM_REQ", el("LinkType", "TCP") + el("Session", l.session)).rc == 0;
+    }
+
+    Host& m_host;
+    gwhost::MediaSink m_sink;
+    std::atomic<bool> m_running{false};
+    std::mutex m_liveMx, m_addMx;
+    std::map<std::string, Live> m_live;
+};
+
+struct ConsoleArgs {
+    std::string where, token;
+};
+
 int runHostFile(const std::string& pluginPath, const std::string& file, double duration,
-                const std::string& scenario) {
-    Json::Value root;
-    if (!readHostFile(file, root)) {
+                const std::string& scenario, const ConsoleArgs& consoleArgs) {
+    Json::Value root(Json::objectValue);
+    if (!file.empty() && !readHostFile(file, root)) {
         fprintf(stderr, "gwhost: cannot read host file %s\n", file.c_str());
         return 2;
     }
@@ -924,6 +1156,31 @@ int runHostFile(const std::string& pluginPath, const std::string& file, double d
             host.add(s);
         }
     }
+    HostConsole view(host);
+    std::unique_ptr<gwhost::Console> console;
+    if (!consoleArgs.where.empty()) {
+        gwhost::Console::Options o;
+        if (!splitAddress(consoleArgs.where, o.address, o.port)) {
+            fprintf(stderr, "gwhost: --console wants ADDR:PORT, got %s\n", consoleArgs.where.c_str());
+            host.stop();
+            return 2;
+        }
+        o.token = consoleArgs.token;
+        console = std::make_unique<gwhost::Console>(view, o);
+        std::string why;
+        if (!view.startSink(why) || !console->start(why)) {
+            fprintf(stderr, "gwhost: console: %s\n", why.c_str());
+            host.stop();
+            return 2;
+        }
+        view.setRunning(true);
+        g_console = console.get();
+        Json::Value v;
+        v["event"] = "console";
+        v["address"] = o.address;
+        v["port"] = console->port();
+        emit(v);
+    }
     if (scenario == "-") {
         runScenario(host, std::cin);
     } else if (!scenario.empty()) {
@@ -934,22 +1191,15 @@ int runHostFile(const std::string& pluginPath, const std::string& file, double d
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<int64_t>(duration * 1000));
     while (!g_stop && (duration <= 0 || std::chrono::steady_clock::now() < end))
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return host.stop();
-}
-
-// "ADDR:PORT", "[v6addr]:PORT" or ":PORT" (127.0.0.1).
-bool splitAddress(const std::string& text, std::string& addr, uint16_t& port) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos) return false;
-    addr = text.substr(0, colon);
-    if (addr.size() >= 2 && addr.front() == '[' && addr.back() == ']') addr = addr.substr(1, addr.size() - 2);
-    if (addr.empty()) addr = "127.0.0.1";
-    const std::string p = text.substr(colon + 1);
-    if (p.empty() || p.size() > 5 || p.find_first_not_of("0123456789") != std::string::npos) return false;
-    const unsigned long v = strtoul(p.c_str(), nullptr, 10);
-    if (v > 65535) return false;
-    port = static_cast<uint16_t>(v);
-    return true;
+    // Console calls from here on get 503, and the ones under way end before the plug-in stops;
+    // the console object outlives the last host callback.
+    view.setRunning(false);
+    if (console) console->stop();
+    view.stopAll();
+    const int rc = host.stop();
+    g_console = nullptr;
+    view.stopSink();
+    return rc;
 }
 
 // The media sink on its own: one JSON line per stream when it ends, a summary at the end.
@@ -993,6 +1243,7 @@ void usage(FILE* out = stderr) {
             "usage: gwhost --demo [--plugin PATH]\n"
             "       gwhost --hostfile FILE [--scenario FILE|-] [--duration SEC] [--plugin PATH]\n"
             "       gwhost --media-sink ADDR:PORT [--duration SEC]\n"
+            "       gwhost [--hostfile FILE] --console ADDR:PORT [--console-token T]\n"
             "  --demo          run the built-in scenario with simulated devices on free loopback ports,\n"
             "                  then live view, playback and voice talk into a media sink of its own, then\n"
             "                  zones, relays, extension devices, clock, records and a reboot\n"
@@ -1006,6 +1257,12 @@ void usage(FILE* out = stderr) {
             "                  receive media streams (transport-stream packets over TCP and UDP) on\n"
             "                  ADDR:PORT (port 0: any free one); prints one JSON line per stream when it\n"
             "                  ends and a summary; runs until --duration or Ctrl-C\n"
+            "  --console ADDR:PORT\n"
+            "                  serve the console (a page and a JSON API) on ADDR:PORT (port 0: any free\n"
+            "                  one); without --hostfile the host starts with no devices\n"
+            "  --console-token T\n"
+            "                  required as \"Authorization: Bearer T\" or ?token=T on every console request;\n"
+            "                  needed for any address other than 127.0.0.1\n"
             "  --duration SEC  how long --hostfile or --media-sink runs (0 or none: until Ctrl-C)\n"
             "  --plugin PATH   plug-in library (default: ../lib/libVexaDev.so beside this program)\n"
             "  --help          this text\n");
@@ -1016,6 +1273,7 @@ void usage(FILE* out = stderr) {
 int main(int argc, char** argv) {
     std::string plugin = gwhost::defaultPluginPath();
     std::string hostFile, scenario, mediaSink;
+    ConsoleArgs console;
     double duration = 0;
     bool demo = false;
     for (int i = 1; i < argc; ++i) {
@@ -1031,6 +1289,10 @@ int main(int argc, char** argv) {
             duration = atof(argv[++i]);
         } else if (!strcmp(argv[i], "--media-sink") && i + 1 < argc) {
             mediaSink = argv[++i];
+        } else if (!strcmp(argv[i], "--console") && i + 1 < argc) {
+            console.where = argv[++i];
+        } else if (!strcmp(argv[i], "--console-token") && i + 1 < argc) {
+            console.token = argv[++i];
         } else if (!strcmp(argv[i], "--help") || !strcmp(argv[i], "-h")) {
             usage(stdout);
             return 0;
@@ -1045,7 +1307,8 @@ int main(int argc, char** argv) {
     devsim::raiseFileLimit();
     if (demo) return runDemo(plugin);
     if (!mediaSink.empty()) return runMediaSink(mediaSink, duration);
-    if (!hostFile.empty()) return runHostFile(plugin, hostFile, duration, scenario);
+    if (!hostFile.empty() || !console.where.empty())
+        return runHostFile(plugin, hostFile, duration, scenario, console);
     usage();
     return 2;
 }
