@@ -24,6 +24,14 @@ struct AlarmEvent {
     const char* noteFunc = "";
     std::string note;
 
+    // Back to a fresh event, so one object can serve alarm after alarm.
+    void reset() {
+        info = AlarmEventInfo{};
+        ready = false;
+        noteFunc = "";
+        note.clear();
+    }
+
     void setNote(const char* func, const char* fmt, ...) __attribute__((format(printf, 3, 4))) {
         char buf[512];
         va_list ap;

@@ -61,14 +61,29 @@ void deliverOvix(AlarmEvent& event, const std::string& deviceId) {
     sender.deliver(event);
 }
 
+// The worker's one event record, reset per alarm: a fresh record of this size per alarm costs
+// more than the conversion of a small one.
+AlarmEvent& freshEvent() {
+    thread_local AlarmEvent event;
+    event.reset();
+    return event;
+}
+
+// A device-API XML alarm names its root element; a text without that name cannot be one, and
+// is not parsed a second time to find that out.
+bool mayBeOvixXml(const std::string& text) {
+    static const char kRoot[] = "EventNotificationAlert";
+    return text.find(kRoot, 0, sizeof kRoot - 1) != std::string::npos;
+}
+
 void processXml(const std::string& text, CXmlCursor& cursor) {
-    auto event = std::make_unique<AlarmEvent>();
-    {
+    AlarmEvent& event = freshEvent();
+    if (mayBeOvixXml(text)) {
         CXmlBase xml;
         xml.load(text);
         std::string deviceId;
-        if (isAldon5OvixAlarmXml(xml, event->info, &deviceId)) {
-            deliverOvix(*event, deviceId);
+        if (isAldon5OvixAlarmXml(xml, event.info, &deviceId)) {
+            deliverOvix(event, deviceId);
             return;
         }
     }
@@ -81,14 +96,14 @@ void processXml(const std::string& text, CXmlCursor& cursor) {
     const bool cid = message.Command == "CIDREPORT";
     if (!cid && message.Command != "ALARM") return;
     const Sender sender(message.DeviceID);
-    const int result = cid ? procFERROCidReportReq(message, text, sender.source(), *event)
-                           : ProcFERROAlarmReq(message, text, sender.source(), *event);
+    const int result = cid ? procFERROCidReportReq(message, cursor, sender.source(), event)
+                           : ProcFERROAlarmReq(message, text, sender.source(), event);
     if (result != 0) {
         LOG_DEV_GATED(vexa::alarmGateKey(sender.source()), 5, F, "%s fail.",
                       cid ? "procFERROCidReportReq" : "ProcFERROAlarmReq");
         return;
     }
-    sender.deliver(*event);
+    sender.deliver(event);
 }
 
 // A text that begins with '{' is a JSON document whatever markup its strings hold.
@@ -108,10 +123,10 @@ void processJson(const std::string& text) {
         LOG_DEV_GATED(vexa::kAlarmKeyUnclassified, 5, F, "parse xml failed,[%s]", vexa::logText(text).c_str());
         return;
     }
-    auto event = std::make_unique<AlarmEvent>();
+    AlarmEvent& event = freshEvent();
     std::string ovixDeviceId;
-    if (isAldon5OvixAlarmJson(root, event->info, &ovixDeviceId)) {
-        deliverOvix(*event, ovixDeviceId);
+    if (isAldon5OvixAlarmJson(root, event.info, &ovixDeviceId)) {
+        deliverOvix(event, ovixDeviceId);
         return;
     }
     std::string deviceID, identifier, alarm, domain;
@@ -124,11 +139,12 @@ void processJson(const std::string& text) {
     vexa::jsonString(root, "domain", domain);
     if (alarmType != 1 || dataType != 1) return;
     if ((domain == "EventMessageMgr" && identifier == "CIDEvent") || domain == "CIDEventMgr") {
-        LOG_DEV(2, F, "[deviceID=%s,alarm=%s]procCidAlarmJson.", vexa::logText(deviceID).c_str(),
-                vexa::logText(alarm).c_str());
+        if (RunLog_Enabled(2))
+            LOG_DEV(2, F, "[deviceID=%s,alarm=%s]procCidAlarmJson.", vexa::logText(deviceID).c_str(),
+                    vexa::logText(alarm).c_str());
         const Sender sender(deviceID);
-        procCidAlarmJson(alarm, deviceID, sender.source(), *event);
-        sender.deliver(*event);
+        procCidAlarmJson(alarm, deviceID, sender.source(), event);
+        sender.deliver(event);
     }
 }
 

@@ -27,9 +27,8 @@ struct VideoPart {
 };
 
 // Fits the members into the content limit without ever cutting inside the JSON.
-bool buildContent(const MemberList& cid, const VideoPart* video, std::string& out) {
+bool buildContent(MemberList inner, const VideoPart* video, std::string& out) {
     std::string prefix, suffix;
-    MemberList inner = cid;
     if (video) {
         prefix = "\"VideoReview\":{\"TarnCIDParams\":{";
         suffix = "},\"protocolType\":\"TarnCIDProtocol\"}";
@@ -56,12 +55,12 @@ bool buildContent(const MemberList& cid, const VideoPart* video, std::string& ou
 
 // Builds one event. Video review only when the device has it enabled; otherwise a report with
 // video still goes out as the plain event.
-void buildEvent(const AlarmSource& source, const std::string& jsonTime, const MemberList& cid, const VideoPart& video,
+void buildEvent(const AlarmSource& source, const std::string& jsonTime, MemberList cid, const VideoPart& video,
                 int32_t cidCode, const char* func, AlarmEvent& event) {
     const std::string& deviceId = source.deviceId;
     const bool review = !video.url.empty() && source.videoReview;
     std::string content;
-    if (!buildContent(cid, review ? &video : nullptr, content)) {
+    if (!buildContent(std::move(cid), review ? &video : nullptr, content)) {
         LOG_DEV_GATED(vexa::alarmGateKey(&source), 5, func, "[deviceID=%s]CID content does not fit, not sent.",
                       vexa::logText(deviceId).c_str());
         return;
@@ -298,19 +297,34 @@ int procSubs(const Json::Value& subs, std::vector<int32_t>& sysNos) {
         int32_t n = 0;
         if (numberOf(subs, n)) take(n);
     }
-    LOG_DEV(2, "CAlarmMsgMgr::procSubs", "[Subs=%s,sysNoCount=%d]procSubs succ.", vexa::logText(vexa::writeJson(subs)).c_str(),
-            static_cast<int>(sysNos.size()));
+    if (RunLog_Enabled(2))
+        LOG_DEV(2, "CAlarmMsgMgr::procSubs", "[Subs=%s,sysNoCount=%d]procSubs succ.",
+                vexa::logText(vexa::writeJson(subs)).c_str(), static_cast<int>(sysNos.size()));
     return static_cast<int>(sysNos.size());
 }
 
+namespace {
+const char* const kCidReportFunc = "CAlarmMsgMgr::procFERROCidReportReq";
+}  // namespace
+
 int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml, const AlarmSource* source,
                           AlarmEvent& event) {
-    static const char* F = "CAlarmMsgMgr::procFERROCidReportReq";
-    const std::string deviceId = message.DeviceID;
     CXmlCursor doc;
+    if (!doc.setDocument(xml)) {
+        LOG_DEV_GATED(vexa::alarmGateKey(source), 5, kCidReportFunc, "device is [%s],parse alarm data fail!",
+                      vexa::logText(message.DeviceID).c_str());
+        return -1;
+    }
+    return procFERROCidReportReq(message, doc, source, event);
+}
+
+int procFERROCidReportReq(const CZornaMessage& message, CXmlCursor& doc, const AlarmSource* source,
+                          AlarmEvent& event) {
+    const char* const F = kCidReportFunc;
+    const std::string& deviceId = message.DeviceID;
     CZornaCidReportReq req;
     CidReport r;
-    if (!doc.setDocument(xml) || !req.parse(doc) || !readCidReport(doc, r)) {
+    if (!req.parse(doc) || !readCidReport(doc, r)) {
         LOG_DEV_GATED(vexa::alarmGateKey(source), 5, F, "device is [%s],parse alarm data fail!",
                       vexa::logText(deviceId).c_str());
         return -1;
@@ -355,8 +369,9 @@ void procCidAlarmJson(const std::string& alarm, const std::string& deviceID, con
                       vexa::logText(deviceID).c_str(), vexa::logText(alarm).c_str());
         return;
     }
+    static const Json::Value kNoObject(Json::objectValue);
     const Json::Value* basicPtr = vexa::jsonMember(root, "basic");
-    const Json::Value basic = basicPtr && basicPtr->isObject() ? *basicPtr : Json::Value(Json::objectValue);
+    const Json::Value& basic = basicPtr && basicPtr->isObject() ? *basicPtr : kNoObject;
     const Json::Value& p = *payload;
 
     int32_t subSys = 0;
@@ -389,7 +404,7 @@ void procCidAlarmJson(const std::string& alarm, const std::string& deviceID, con
     if (memberText(p, "lat", text)) m.emplace_back("Latitude", text);
 
     const Json::Value* mediaPtr = vexa::jsonMember(p, "media");
-    const Json::Value media = mediaPtr && mediaPtr->isObject() ? *mediaPtr : Json::Value(Json::objectValue);
+    const Json::Value& media = mediaPtr && mediaPtr->isObject() ? *mediaPtr : kNoObject;
     Json::Value pictures(Json::arrayValue);
     for (const Json::Value& e : memberArray(media, "pictureInfoList")) {
         const std::string path = mediaPath(e, "pictureURL");
@@ -423,5 +438,5 @@ void procCidAlarmJson(const std::string& alarm, const std::string& deviceID, con
 
     std::string jsonTime;
     if (!vexa::jsonString(basic, "dateTime", jsonTime) || !isValidJsonTime(jsonTime)) jsonTime.clear();
-    buildEvent(*source, jsonTime, m, video, code, F, event);
+    buildEvent(*source, jsonTime, std::move(m), video, code, F, event);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "alarm/AlarmEvent.h"
+#include "common/XmlCursor.h"
 #include "common/ZornaMessage.h"
 
 namespace vexa {
@@ -35,6 +36,9 @@ constexpr size_t kMaxSubs = 64;
 // source (null: not registered) into event: 0, or -1 when the text has no readable parameters or
 // the device is not registered. An event whose content cannot fit is logged and not made ready.
 int procFERROCidReportReq(const CZornaMessage& message, const std::string& xml, const AlarmSource* source,
+                          AlarmEvent& event);
+// The same for a text already parsed into doc (the cursor position does not matter).
+int procFERROCidReportReq(const CZornaMessage& message, CXmlCursor& doc, const AlarmSource* source,
                           AlarmEvent& event);
 
 // Converts the "alarm" text of a model-command Contact ID alarm of the device deviceID (source:

@@ -9,15 +9,59 @@ namespace vexa {
 
 namespace {
 
-std::string render(const MemberList& members) {
-    std::string out;
+// Valid UTF-8; plain ASCII, the usual case, is settled without a copy.
+bool validText(const char* b, const char* e) {
+    for (const char* c = b; c != e; ++c)
+        if (static_cast<unsigned char>(*c) >= 0x80) return isValidUtf8(std::string(b, e));
+    return true;
+}
+
+bool validText(const std::string& s) { return validText(s.data(), s.data() + s.size()); }
+
+// A name that needs no escape in any JSON writer.
+bool plainName(const std::string& name) {
+    for (const char c : name)
+        if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F || c == '"' || c == '\\')
+            return false;
+    return true;
+}
+
+void appendName(const std::string& name, std::string& out) {
+    if (plainName(name)) {
+        out += '"';
+        out += name;
+        out += '"';
+    } else {
+        appendJson(Json::Value(name), out);
+    }
+}
+
+void render(const MemberList& members, std::string& out) {
+    out.clear();
     for (const auto& m : members) {
         if (!out.empty()) out += ',';
-        out += writeJson(Json::Value(m.first));
+        appendName(m.first, out);
         out += ':';
-        out += writeJson(m.second);
+        appendJson(m.second, out);
     }
-    return out;
+}
+
+// True when sanitizeJson would return the value unchanged.
+bool cleanJson(const Json::Value& v) {
+    if (v.isString()) {
+        const char* b = nullptr;
+        const char* e = nullptr;
+        v.getString(&b, &e);
+        return validText(b, e);
+    }
+    if (v.isArray()) {
+        for (const Json::Value& e : v)
+            if (!cleanJson(e)) return false;
+    } else if (v.isObject()) {
+        for (auto it = v.begin(); it != v.end(); ++it)
+            if (!validText(it.name()) || !cleanJson(*it)) return false;
+    }
+    return true;
 }
 
 void collectStrings(Json::Value& v, std::vector<Json::Value*>& out) {
@@ -61,11 +105,32 @@ Json::Value sanitizeJson(const Json::Value& v) {
     return v;
 }
 
+bool writeMembersAsIs(const MemberRefs& members, size_t limit, std::string& out) {
+    out.clear();
+    for (const auto& m : members) {
+        const std::string name = m.first;
+        if (!validText(name) || !cleanJson(*m.second)) return false;
+        if (!out.empty()) out += ',';
+        appendName(name, out);
+        out += ':';
+        appendJson(*m.second, out);
+        if (out.size() > limit) return false;
+    }
+    return true;
+}
+
 bool writeMemberList(const MemberList& members, size_t limit, std::string& out) {
+    // Valid text that fits is written as it is, without a sanitised copy.
+    bool clean = true;
+    for (const auto& m : members) clean = clean && validText(m.first) && cleanJson(m.second);
+    if (clean) {
+        render(members, out);
+        if (out.size() <= limit) return true;
+    }
     MemberList work;
     work.reserve(members.size());
     for (const auto& m : members) work.emplace_back(sanitizeUtf8(m.first), sanitizeJson(m.second));
-    out = render(work);
+    render(work, out);
     if (out.size() <= limit) return true;
     std::vector<Json::Value*> strings;
     for (auto& m : work) collectStrings(m.second, strings);
@@ -90,7 +155,7 @@ bool writeMemberList(const MemberList& members, size_t limit, std::string& out) 
         const std::string text = longest->asString();
         const size_t keep = cut >= text.size() ? 0 : utf8Prefix(text, text.size() - cut);
         *longest = Json::Value(text.substr(0, keep));
-        out = render(work);
+        render(work, out);
     }
     if (out.size() <= limit) return true;
     out.clear();
@@ -99,6 +164,12 @@ bool writeMemberList(const MemberList& members, size_t limit, std::string& out) 
 
 void copyTextField(char* field, size_t cap, const std::string& text) {
     if (!field || cap == 0) return;
+    if (validText(text)) {
+        const size_t n = utf8Prefix(text, cap - 1);
+        memcpy(field, text.data(), n);
+        field[n] = '\0';
+        return;
+    }
     const std::string clean = sanitizeUtf8(text);
     const size_t n = utf8Prefix(clean, cap - 1);
     memcpy(field, clean.data(), n);

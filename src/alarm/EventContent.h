@@ -23,6 +23,13 @@ Json::Value sanitizeJson(const Json::Value& v);
 // Returns false (and an empty text) only when even empty texts do not fit.
 bool writeMemberList(const MemberList& members, size_t limit, std::string& out);
 
+// Members by reference, in the order they are written.
+using MemberRefs = std::vector<std::pair<const char*, const Json::Value*>>;
+
+// writeMemberList for members whose texts are valid UTF-8 and that fit in `limit` as they are,
+// without copying them; false (out unspecified) for any others, which need writeMemberList.
+bool writeMembersAsIs(const MemberRefs& members, size_t limit, std::string& out);
+
 // Copies text into a fixed record field of `cap` bytes (NUL included), repaired to valid UTF-8 and
 // cut to fit without splitting a character.
 void copyTextField(char* field, size_t cap, const std::string& text);

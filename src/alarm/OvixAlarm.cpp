@@ -199,6 +199,8 @@ bool regionEntry(CXmlBase& xml, Json::Value& entry) {
 // Members that cannot be shortened (numbers, structure) may alone exceed the field: then trailing
 // array entries go first, then whole structured members, until the texts can be shortened to fit.
 bool fitContent(vexa::MemberList members, std::string& out) {
+    // Whatever fits once its texts are shortened has a skeleton that fits: nothing to leave out.
+    if (vexa::writeMemberList(members, vexa::kEventContentLimit, out)) return true;
     auto skeletonSize = [](const vexa::MemberList& m) {
         vexa::MemberList bare = m;
         std::string text;
@@ -307,19 +309,22 @@ int covertOvixAlarmXmlToJson(CXmlBase& xml, std::string& out) {
 int getDescribeFromJson(const Json::Value& root, std::string& out) {
     static const char* F = "CAlarmMsgMgr::getDescribeFromJson";
     out.clear();
-    vexa::MemberList members;
+    // The members stay in the document; they are copied only when they have to be shortened.
+    vexa::MemberRefs members;
+    Json::Value pictures;
     if (const Json::Value* v = vexa::jsonMember(root, "DetectionRegionList")) {
         if (!v->isArray()) {
             LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, F, "json param is illegal!");
             return 0;
         }
-        members.emplace_back("DetectionRegionList", *v);
+        members.emplace_back("DetectionRegionList", v);
     }
     if (const Json::Value* v = vexa::jsonMember(root, "detectionPicturesNumber")) {
         if (v->isString()) {
-            members.emplace_back("detectionPicturesNumber", vexa::numberOrText(v->asString()));
+            pictures = vexa::numberOrText(v->asString());
+            members.emplace_back("detectionPicturesNumber", &pictures);
         } else if (v->isNumeric()) {
-            members.emplace_back("detectionPicturesNumber", *v);
+            members.emplace_back("detectionPicturesNumber", v);
         } else {
             LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, F, "json param is illegal!");
             return 0;
@@ -332,9 +337,12 @@ int getDescribeFromJson(const Json::Value& root, std::string& out) {
             LOG_DEV_GATED(vexa::kAlarmKeyPayload, 5, F, "json param is illegal!");
             return 0;
         }
-        members.emplace_back(name, *v);
+        members.emplace_back(name, v);
     }
-    return fitContent(std::move(members), out) ? 1 : 0;
+    if (vexa::writeMembersAsIs(members, vexa::kEventContentLimit, out)) return 1;
+    vexa::MemberList copies;
+    for (const auto& m : members) copies.emplace_back(m.first, *m.second);
+    return fitContent(std::move(copies), out) ? 1 : 0;
 }
 
 int isAldon5OvixAlarmXml(CXmlBase& xml, AlarmEventInfo& info, std::string* deviceId) {

@@ -18,6 +18,8 @@ bool parseJson(const char* data, size_t len, Json::Value& out);
 
 // Compact single-line form, members in name order, no trailing line break.
 std::string writeJson(const Json::Value& v);
+// The same form appended to out (no stream object made per call).
+void appendJson(const Json::Value& v, std::string& out);
 
 // Type-checked reads: absent or wrongly typed members give false / the fallback.
 bool jsonString(const Json::Value& obj, const char* name, std::string& out);

@@ -340,9 +340,10 @@ VEXA_BOOL CVexaDeviceMgr::pfnAlarmMsgCB(int32_t handle, VEXA_ALARM_MSG* msg, voi
 
 VEXA_BOOL CVexaDeviceMgr::onAlarmMsg(int32_t handle, const VEXA_ALARM_MSG* msg) {
     static const char* F = "pfnAlarmMsgCB";
-    const std::string source = "alarm link " + std::to_string(handle);
+    // Named only when a line about this link is due.
+    const auto source = [handle] { return "alarm link " + std::to_string(handle); };
     if (!msg || msg->byAlarmType == 0) {
-        if (m_alarmGate.allow(source)) LOG_DEV(5, F, "pAlarmMsg == NULL");
+        if (m_alarmGate.allow(source())) LOG_DEV(5, F, "pAlarmMsg == NULL");
         return 1;
     }
     const uint8_t type = msg->byAlarmType;
@@ -350,7 +351,7 @@ VEXA_BOOL CVexaDeviceMgr::onAlarmMsg(int32_t handle, const VEXA_ALARM_MSG* msg) 
     const bool plain = type == 2 && (data == 1 || data == 2);
     const bool structured = type == 3 || (type == 2 && data == 3);
     if (msg->dwXmlBufLen > EventIntake::kMaxAlarmText) {
-        if (m_alarmGate.allow(source))
+        if (m_alarmGate.allow(source()))
             LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.", static_cast<int>(msg->dwXmlBufLen));
         return 1;
     }
@@ -380,25 +381,25 @@ VEXA_BOOL CVexaDeviceMgr::onAlarmMsg(int32_t handle, const VEXA_ALARM_MSG* msg) 
             } else if (kind == 13) {
                 if (s->pDescriptor && s->dwDescriptorCount != 0 && s->pDescriptor->pText)
                     text = whole(s->pDescriptor->pText, s->pDescriptor->dwLen);
-            } else if (m_alarmGate.allow(source)) {
+            } else if (m_alarmGate.allow(source())) {
                 LOG_DEV(5, F, "AMSAlarmCallback, FERRO Alarm, Other dwAlarmType[%d]\n", kind);
             }
-        } else if (m_alarmGate.allow(source)) {
+        } else if (m_alarmGate.allow(source())) {
             LOG_DEV(5, F, "[byAlarmType=%d,byDataType=%d]AMSAlarmCallback, FERRO Alarm, Other dwAlarmType.", type,
                     data);
         }
     }
     if (tooLong || text.size() > EventIntake::kMaxAlarmText) {
-        if (m_alarmGate.allow(source))
+        if (m_alarmGate.allow(source()))
             LOG_DEV(5, F, "pAlarmMsg->dwXmlBufLen == %d,too long and drop.",
                     static_cast<int>(tooLong ? kMaxStructuredText + 1 : text.size()));
         return 1;
     }
     if (text.empty()) return 1;
-    const std::string logged = L(text);
+    const std::string logged = RunLog_Enabled(2) ? L(text) : std::string();
     // A full queue refuses the alarm: the library keeps it unacknowledged and offers it again.
     if (!offerAlarm(std::move(text))) return 0;
-    LOG_DEV(2, F, "ProcessMsg [%s].", logged.c_str());
+    if (!logged.empty()) LOG_DEV(2, F, "ProcessMsg [%s].", logged.c_str());
     return 1;
 }
 
