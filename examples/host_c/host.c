@@ -107,16 +107,12 @@ int main(int argc, char** argv) {
     int ok = wait_online(seconds);
     if (ok) {
         static char answer[64 * 1024];
-        /* Blocks this thread until the device answers or the request time-out passes. A request
-         * that fails is tried once more, as a host does with any request. */
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            ovix->OVIX_GetwayImpl(dev, "{\"method\":\"PUT\",\"uri\":\"/OVIX/SecurityCP/control/arm/1?format=json\",\"body\":\"\"}",
-                                  answer, sizeof answer, NULL);
-            answer[sizeof answer - 1] = '\0';
-            printf("arm answer: %s\n", answer);
-            ok = strstr(answer, "\"statusCode\":1,") != NULL;
-            if (ok) break;
-        }
+        /* Blocks this thread until the device answers or the request time-out passes. */
+        ovix->OVIX_GetwayImpl(dev, "{\"method\":\"PUT\",\"uri\":\"/OVIX/SecurityCP/control/arm/1?format=json\",\"body\":\"\"}",
+                              answer, sizeof answer, NULL);
+        answer[sizeof answer - 1] = '\0';
+        printf("arm answer: %s\n", answer);
+        ok = strstr(answer, "\"statusCode\":1,") != NULL;
     } else {
         fprintf(stderr, "device %s did not log in within %d s\n", argv[4], seconds);
     }

@@ -8,7 +8,7 @@ work=$(mktemp -d)
 pids=()
 trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done; wait 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
-# The plug-in reads this from the current directory; a short wait keeps a retried request short.
+# The plug-in reads this from the current directory; a short wait keeps a failing run short.
 printf '<config><req_timeout>3</req_timeout><sendTimeOut>3</sendTimeOut></config>\n' >local_config.xml
 reg=$(free_port) alarm=$(free_port)
 timeout 60 "$host" "$plugin" "$reg" "$alarm" panel1 secret 20 >"$work/host.out" 2>&1 &
