@@ -4,192 +4,399 @@
 // descriptors before and after.
 //
 //   registration_load [--devices 1000] [--procs 2] [--hold 60] [--hb 5]
+//
+// --scale: in one session, request latency with --few devices on line, a login burst of --small
+// devices, then a burst of --devices (each devsim process at most --per-proc of them) and request
+// latency with all of them heartbeating, for --measure seconds each.
+//
+//   registration_load --scale [--devices 15000] [--small 1000] [--few 16] [--per-proc 7500]
+//                     [--measure 12] [--hb 5] [--max-pending 16384] [--io-threads N] [--login-rate N]
+//                     [--settle 5]
+// (--login-rate: device starts a second in each devsim process; 0: all at once)
+//
+// Progress goes to stderr at most once a second; the JSON report to stdout.
 #include <json/json.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <climits>
-#include <dirent.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "PluginHost.h"
+#include "LoadHost.h"
+#include "LoadSupport.h"
 
 namespace {
 
-std::atomic<int> g_online{0};
-std::atomic<int> g_loggedOut{0};
-std::atomic<int> g_other{0};
+using vload::SteadyClock;
 
-void VEXA_CALL onStatus(void*, uint32_t status, const char*, void*) {
-    if (status == 0)
-        g_online++;
-    else if (status == 10)
-        g_loggedOut++;
-    else
-        g_other++;
+std::mutex g_phaseMx;
+std::function<std::string()> g_phaseLine;  // what the progress thread prints now
+
+void setPhase(std::function<std::string()> f) {
+    std::lock_guard<std::mutex> lk(g_phaseMx);
+    g_phaseLine = std::move(f);
 }
 
-long procStatusKb(const char* key) {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line))
-        if (line.compare(0, strlen(key), key) == 0) return atol(line.c_str() + strlen(key) + 1);
-    return -1;
+std::string phaseLine() {
+    std::lock_guard<std::mutex> lk(g_phaseMx);
+    return g_phaseLine ? g_phaseLine() : std::string();
 }
 
-int countDir(const char* path) {
-    int n = 0;
-    if (auto* d = opendir(path)) {
-        while (auto* e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-    }
-    return n;
-}
-
-double secondsSince(std::chrono::steady_clock::time_point t0) {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-bool waitCount(std::atomic<int>& c, int n, int limitSec) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(limitSec);
-    while (c.load() < n) {
-        if (std::chrono::steady_clock::now() > end) return false;
+bool waitFor(const std::function<bool()>& done, double limitSec) {
+    const auto end = SteadyClock::now() + std::chrono::milliseconds(static_cast<int64_t>(limitSec * 1000));
+    while (!done()) {
+        if (SteadyClock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return true;
 }
 
-}  // namespace
+void stopChildren(std::vector<pid_t>& children) {
+    for (pid_t pid : children) kill(pid, SIGTERM);
+    for (pid_t pid : children) waitpid(pid, nullptr, 0);
+    children.clear();
+}
 
-int main(int argc, char** argv) {
+Json::Value figuresJson(const vload::ProcFigures& f) {
+    Json::Value v;
+    v["rssKb"] = static_cast<Json::Int64>(f.rssKb);
+    v["cpuSec"] = f.cpuSec;
+    v["threads"] = f.threads;
+    v["fds"] = f.fds;
+    return v;
+}
+
+struct Opts {
     int devices = 1000, procs = 2, hold = 60, hb = 5;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!strcmp(argv[i], "--devices")) devices = atoi(argv[i + 1]);
-        else if (!strcmp(argv[i], "--procs")) procs = atoi(argv[i + 1]);
-        else if (!strcmp(argv[i], "--hold")) hold = atoi(argv[i + 1]);
-        else if (!strcmp(argv[i], "--hb")) hb = atoi(argv[i + 1]);
-    }
-    if (devices < 1 || procs < 1 || hold < 0 || hb < 1) {
-        fprintf(stderr, "usage: registration_load [--devices N] [--procs P] [--hold SEC] [--hb SEC]\n");
-        return 2;
-    }
-    struct rlimit rl;
-    if (getrlimit(RLIMIT_NOFILE, &rl) == 0) {
-        rl.rlim_cur = rl.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &rl);
-    }
-    signal(SIGPIPE, SIG_IGN);
-    const std::string binDir = [] {
-        char exe[PATH_MAX] = {0};
-        const ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
-        std::string s(exe, n > 0 ? static_cast<size_t>(n) : 0);
-        return s.substr(0, s.rfind('/'));
-    }();
+    bool scale = false;
+    int small = 1000, few = 16, perProc = 7500, measure = 12, maxPending = 16384, ioThreads = -1, loginRate = 0;
+    int settle = 5;  // seconds between all on line and the requests: the on-line set-ups finish
+};
 
-    char dir[] = "/tmp/vexaload-XXXXXX";
-    if (!mkdtemp(dir) || chdir(dir) != 0) return 1;
-    {
-        std::ofstream cfg("local_config.xml");
-        cfg << "<config><HeartbeatEnable>1</HeartbeatEnable><hb_time>" << hb << "</hb_time><hb_fail>3</hb_fail>"
-            << "<req_timeout>10</req_timeout></config>";
+void writeConfig(const Opts& o) {
+    std::ofstream cfg("local_config.xml");
+    cfg << "<config><HeartbeatEnable>1</HeartbeatEnable><hb_time>" << o.hb << "</hb_time><hb_fail>3</hb_fail>"
+        << "<req_timeout>10</req_timeout>";
+    if (o.scale) cfg << "<MaxPendingLogins>" << o.maxPending << "</MaxPendingLogins>";
+    if (o.ioThreads >= 0) cfg << "<IoThreads>" << o.ioThreads << "</IoThreads>";
+    cfg << "</config>";
+}
+
+// Starts devsim processes for dev<first> .. dev<first+count-1>, at most `per` devices each.
+std::vector<pid_t> startDevsims(const std::string& bin, uint16_t reg, long first, long count, long per,
+                                const std::vector<std::string>& extra) {
+    std::vector<pid_t> out;
+    for (long start = first; start < first + count; start += per) {
+        const long n = std::min(per, first + count - start);
+        out.push_back(vload::spawn(bin + "/devsim", vload::devsimArgs(reg, "dev", start, n, "load-key", extra)));
     }
-    gwhost::PluginHost host;
+    return out;
+}
+
+// One host thread sends device-API requests for `seconds`, round robin over slots [0, n) that
+// are on line. Latencies in microseconds.
+std::vector<double> requestLoad(vload::LoadHost& h, size_t n, int seconds, long& failed) {
+    const char* env = "{\"method\":\"PUT\",\"uri\":\"/OVIX/SecurityCP/control/arm/1?format=json&ways=away\",\"body\":\"\"}";
+    std::vector<double> us;
+    failed = 0;
+    const auto t0 = SteadyClock::now();
+    const auto end = t0 + std::chrono::seconds(seconds);
+    std::atomic<long> done{0};
+    setPhase([&, t0] {
+        char b[160];
+        snprintf(b, sizeof b, "requests: %ld sent to %zu devices (%ld on line), %.1f s of %d", done.load(), n,
+                 h.onlineNow.load(), vload::secondsSince(t0), seconds);
+        return std::string(b);
+    });
+    size_t i = 0;
+    char rsp[4096];
+    while (SteadyClock::now() < end) {
+        for (size_t k = 0; k < n && !h.slot(i % n).online; ++k) ++i;
+        const gwhost::DeviceTables& d = h.slot(i++ % n).dev;
+        const auto a = SteadyClock::now();
+        rsp[0] = 0;
+        d.ovix->OVIX_GetwayImpl(d.handle, env, rsp, sizeof rsp, nullptr);
+        us.push_back(std::chrono::duration<double, std::micro>(SteadyClock::now() - a).count());
+        if (!strstr(rsp, "\"ok\"") && failed++ == 0) fprintf(stderr, "first failed answer: %.300s\n", rsp);
+        done++;
+    }
+    return us;
+}
+
+// The machine's 1-minute load average: other work on the cores shows in the latency tail.
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    in >> one;
+    return one;
+}
+
+void settle(vload::LoadHost& h, int seconds) {
+    const auto t0 = SteadyClock::now();
+    setPhase([&h, t0, seconds] {
+        return "settling: " + std::to_string(h.onlineNow.load()) + " on line, " +
+               std::to_string(static_cast<int>(vload::secondsSince(t0))) + " s of " + std::to_string(seconds);
+    });
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+}
+
+Json::Value latencyJson(std::vector<double> us, long failed, int devices) {
+    std::sort(us.begin(), us.end());
+    Json::Value v;
+    v["devices"] = devices;
+    v["requests"] = static_cast<Json::UInt64>(us.size());
+    v["failed"] = static_cast<Json::Int64>(failed);
+    v["p50us"] = us.empty() ? 0 : us[us.size() / 2];
+    v["p99us"] = us.empty() ? 0 : us[std::min(us.size() - 1, us.size() * 99 / 100)];
+    v["maxUs"] = us.empty() ? 0 : us.back();
+    return v;
+}
+
+// A login burst of dev<first>.. for `count` devices; they stay on line. Seconds from starting
+// the simulators to all on line (and from the first login to the last) into `out`.
+bool burst(vload::LoadHost& h, const std::string& bin, uint16_t reg, long count, long per, int loginRate,
+           std::vector<pid_t>& children, Json::Value& out, long onlineBefore) {
+    h.resetBurst();
+    const int64_t t0ns = vload::monoNs();
+    const auto t0 = SteadyClock::now();
+    const double cpu0 = vload::cpuSeconds(0);
+    setPhase([&h, count, onlineBefore, t0] {
+        return vload::countLine("online", h.onlineNow - onlineBefore, count, t0);
+    });
+    std::vector<std::string> extra{"--equipment", "none", "--reconnect", "--reconnect-delay", "1", "--duration", "3600"};
+    if (loginRate > 0) extra.insert(extra.end(), {"--login-rate", std::to_string(loginRate)});
+    children = startDevsims(bin, reg, 1, count, per, extra);
+    const bool all = waitFor([&] { return h.onlineNow >= onlineBefore + count; }, 60 + count / 100.0);
+    const double firstToLast = (h.lastLoginNs - h.firstLoginNs) / 1e9;
+    const double total = (h.lastLoginNs - t0ns) / 1e9;
+    out["devices"] = static_cast<Json::Int64>(count);
+    out["devsimProcesses"] = static_cast<Json::UInt64>(children.size());
+    out["allOnline"] = all;
+    out["secondsToAllOnline"] = total;
+    out["secondsFirstToLastLogin"] = firstToLast;
+    out["usPerDevice"] = total * 1e6 / count;
+    out["usPerDeviceFirstToLast"] = count > 1 ? firstToLast * 1e6 / (count - 1) : 0;
+    out["hostCpuSec"] = vload::cpuSeconds(0) - cpu0;
+    out["rssKbAllOnline"] = static_cast<Json::Int64>(vload::statusKb(0, "VmRSS"));
+    return all;
+}
+
+bool logoutAll(vload::LoadHost& h, std::vector<pid_t>& children, long count) {
+    const auto t0 = SteadyClock::now();
+    const long before = h.logouts;
+    setPhase([&h, count, before, t0] { return vload::countLine("logged out", h.logouts - before, count, t0); });
+    for (pid_t pid : children) kill(pid, SIGTERM);
+    const bool ok = waitFor([&] { return h.onlineNow == 0; }, 60 + count / 200.0);
+    stopChildren(children);
+    return ok;
+}
+
+int runScale(const Opts& o, const std::string& bin) {
+    vload::LoadHost h;
     std::string why;
-    if (!host.load(gwhost::defaultPluginPath(), why)) {
+    if (!h.load(why)) {
         fprintf(stderr, "cannot load plug-in: %s\n", why.c_str());
         return 1;
     }
-    const int threads0 = countDir("/proc/self/task");
-    const int fds0 = countDir("/proc/self/fd");
-    const long rss0 = procStatusKb("VmRSS:");
-    const GWPluginInterface* t = host.table();
-    t->Plugin_Init();
+    const vload::ProcFigures f0 = vload::procFigures(0);
     const uint16_t reg = gwhost::freeLoopbackPort(), alarm = gwhost::freeLoopbackPort();
-    host.setConfig("InitListenPort",
-                   ("aldonV5RegPort=" + std::to_string(reg) + ";aldonV5AlarmPort=" + std::to_string(alarm) + ";").c_str());
-    if (host.setConfig("NetZoneTableNotify",
-                       "{\"accessNetInfos\":[{\"protocolType\":\"VEXA\",\"accessIp\":\"127.0.0.1\",\"id\":1}]}") != 0) {
-        fprintf(stderr, "libraries did not start\n");
+    if (!h.start(reg, alarm, why)) {
+        fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
-    std::vector<gwhost::DeviceTables> devs(devices);
-    for (int i = 0; i < devices; ++i) {
-        host.createDevice(devs[i]);
-        devs[i].conn->SetConnStatusCallBackImpl_V2(devs[i].handle, onStatus, nullptr);
-        const std::string p = "DeviceId=dev" + std::to_string(i + 1) + ";DeviceKey=load-key;AllowDirectConn=1;";
-        devs[i].conn->ConnectImpl_V2(devs[i].handle, p.c_str(), nullptr, nullptr);
-    }
-
-    const auto t0 = std::chrono::steady_clock::now();
+    vload::Progress progress(phaseLine);
+    Json::Value r;
+    r["heartbeatSec"] = o.hb;
+    r["measureSec"] = o.measure;
+    r["settleSec"] = o.settle;
+    r["maxPendingLogins"] = o.maxPending;
+    r["loginRatePerDevsim"] = o.loginRate;
+    bool ok = true;
     std::vector<pid_t> children;
-    const int per = (devices + procs - 1) / procs;
-    for (int p = 0, start = 1; p < procs && start <= devices; ++p, start += per) {
-        const int count = std::min(per, devices - start + 1);
-        const pid_t pid = fork();
-        if (pid == 0) {
-            if (!freopen("/dev/null", "w", stdout)) _exit(1);
-            const std::string devsim = binDir + "/devsim";
-            const std::string a[] = {"--cms-port", std::to_string(reg), "--count", std::to_string(count),
-                                     "--id-prefix", "dev", "--start-index", std::to_string(start), "--key", "load-key",
-                                     "--logout-after", std::to_string(hold), "--duration", std::to_string(hold + 60)};
-            std::vector<char*> args{const_cast<char*>(devsim.c_str())};
-            for (const auto& s : a) args.push_back(const_cast<char*>(s.c_str()));
-            args.push_back(nullptr);
-            execv(devsim.c_str(), args.data());
-            _exit(127);
-        }
-        children.push_back(pid);
+
+    // Few devices on line: request latency without load.
+    h.addDevices("dev", 1, o.small, "load-key");
+    Json::Value fewBurst;
+    ok &= burst(h, bin, reg, o.few, o.perProc, o.loginRate, children, fewBurst, 0);
+    long failed = 0;
+    settle(h, o.settle);
+    const std::string fewLoad0 = loadAverage();
+    std::vector<double> lat = requestLoad(h, o.few, o.measure, failed);
+    r["requestsFew"] = latencyJson(lat, failed, o.few);
+    r["requestsFew"]["loadAverageBefore"] = fewLoad0;
+    r["requestsFew"]["loadAverageAfter"] = loadAverage();
+    ok &= logoutAll(h, children, o.few);
+
+    ok &= burst(h, bin, reg, o.small, o.perProc, o.loginRate, children, r["burstSmall"], 0);
+    settle(h, o.settle);  // logging out with on-line set-ups in flight only adds noise to the log
+    ok &= logoutAll(h, children, o.small);
+
+    h.addDevices("dev", o.small + 1, o.devices - o.small, "load-key");
+    ok &= burst(h, bin, reg, o.devices, o.perProc, o.loginRate, children, r["burstLarge"], 0);
+    settle(h, o.settle);
+    const double cpuHold0 = vload::cpuSeconds(0);
+    double simCpu0 = 0, simCpu1 = 0;
+    for (pid_t pid : children) simCpu0 += vload::cpuSeconds(pid);
+    const std::string load0 = loadAverage();
+    lat = requestLoad(h, o.devices, o.measure, failed);
+    for (pid_t pid : children) simCpu1 += vload::cpuSeconds(pid);
+    r["requestsLarge"] = latencyJson(lat, failed, o.devices);
+    r["requestsLarge"]["loadAverageBefore"] = load0;
+    r["requestsLarge"]["loadAverageAfter"] = loadAverage();
+    r["hostCpuSecDuringLargeRequests"] = vload::cpuSeconds(0) - cpuHold0;
+    r["devsimCpuSecDuringLargeRequests"] = simCpu1 - simCpu0;
+    r["figuresAllOnline"] = figuresJson(vload::procFigures(0));
+    r["onlineAfterRequests"] = static_cast<Json::Int64>(h.onlineNow.load());
+    ok &= logoutAll(h, children, o.devices);
+    progress.stop();
+
+    const double perSmall = r["burstSmall"]["usPerDevice"].asDouble();
+    const double perLarge = r["burstLarge"]["usPerDevice"].asDouble();
+    r["burstPerDeviceRatio"] = perSmall > 0 ? perLarge / perSmall : 0;
+    const double ffSmall = r["burstSmall"]["usPerDeviceFirstToLast"].asDouble();
+    r["burstPerDeviceRatioFirstToLast"] = ffSmall > 0 ? r["burstLarge"]["usPerDeviceFirstToLast"].asDouble() / ffSmall : 0;
+    const double p99few = r["requestsFew"]["p99us"].asDouble();
+    r["requestP99Ratio"] = p99few > 0 ? r["requestsLarge"]["p99us"].asDouble() / p99few : 0;
+    r["unexpectedStatuses"] = static_cast<Json::Int64>(h.other.load());
+    r["finiResult"] = h.stop();
+    r["peakRssKb"] = static_cast<Json::Int64>(vload::statusKb(0, "VmHWM"));
+    r["figuresBefore"] = figuresJson(f0);
+    const vload::ProcFigures f1 = vload::procFigures(0);
+    r["figuresAfter"] = figuresJson(f1);
+    if (f1.fds != f0.fds)
+        for (const auto& t : vload::fdTargets(0)) r["fdsOpenAfter"].append(t);
+    r["ok"] = ok;
+    Json::StreamWriterBuilder b;
+    b["indentation"] = "  ";
+    printf("%s\n", Json::writeString(b, r).c_str());
+    return ok && h.other == 0 && f1.threads == f0.threads && f1.fds == f0.fds ? 0 : 1;
+}
+
+int runLoad(const Opts& o, const std::string& bin) {
+    vload::LoadHost h;
+    std::string why;
+    if (!h.load(why)) {
+        fprintf(stderr, "cannot load plug-in: %s\n", why.c_str());
+        return 1;
     }
-    const bool allOn = waitCount(g_online, devices, 120);
-    const double onlineSec = secondsSince(t0);
-    const long rssOnline = procStatusKb("VmRSS:");
-    const bool allOff = waitCount(g_loggedOut, devices, hold + 120);
-    const double offSec = secondsSince(t0) - onlineSec;
-    for (pid_t pid : children) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
+    const vload::ProcFigures f0 = vload::procFigures(0);
+    const uint16_t reg = gwhost::freeLoopbackPort(), alarm = gwhost::freeLoopbackPort();
+    if (!h.start(reg, alarm, why)) {
+        fprintf(stderr, "%s\n", why.c_str());
+        return 1;
     }
-    for (auto& d : devs) {
-        d.conn->DisConnectImpl_V2(d.handle);
-        t->Plugin_DestroyDevice(d.handle);
-    }
-    const uint32_t fini = t->Plugin_Fini();
-    const long hwm = procStatusKb("VmHWM:");
-    const int threads1 = countDir("/proc/self/task");
-    const int fds1 = countDir("/proc/self/fd");
+    h.addDevices("dev", 1, o.devices, "load-key");
+    vload::Progress progress(phaseLine);
+    const auto t0 = SteadyClock::now();
+    setPhase([&] { return vload::countLine("online", h.onlineNow, o.devices, t0); });
+    const long per = (o.devices + o.procs - 1) / o.procs;
+    std::vector<pid_t> children =
+        startDevsims(bin, reg, 1, o.devices, per,
+                     {"--logout-after", std::to_string(o.hold), "--duration", std::to_string(o.hold + 60)});
+    const bool allOn = waitFor([&] { return h.logins >= o.devices; }, 120);
+    const double onlineSec = vload::secondsSince(t0);
+    const long rssOnline = vload::statusKb(0, "VmRSS");
+    setPhase([&] {
+        const double el = vload::secondsSince(t0);
+        if (el < onlineSec + o.hold)
+            return vload::countLine("holding: on line", h.onlineNow, o.devices, t0) + " of ~" +
+                   std::to_string(static_cast<int>(onlineSec + o.hold)) + " s";
+        return vload::countLine("logged out", h.logouts, o.devices, t0);
+    });
+    const bool allOff = waitFor([&] { return h.logouts >= o.devices; }, o.hold + 120);
+    const double offSec = vload::secondsSince(t0) - onlineSec;
+    progress.stop();
+    stopChildren(children);
+    const long other = h.other;
+    const uint32_t fini = h.stop();
+    const vload::ProcFigures f1 = vload::procFigures(0);
 
     Json::Value r;
-    r["devices"] = devices;
-    r["devsimProcesses"] = procs;
-    r["heartbeatSec"] = hb;
-    r["holdSec"] = hold;
+    r["devices"] = o.devices;
+    r["devsimProcesses"] = o.procs;
+    r["heartbeatSec"] = o.hb;
+    r["holdSec"] = o.hold;
     r["allOnline"] = allOn;
     r["secondsToAllOnline"] = onlineSec;
     r["allLoggedOut"] = allOff;
     r["secondsFromOnlineToAllLoggedOut"] = offSec;
-    r["unexpectedStatuses"] = g_other.load();
-    r["rssKbBefore"] = static_cast<Json::Int64>(rss0);
+    r["unexpectedStatuses"] = static_cast<Json::Int64>(other);
+    r["rssKbBefore"] = static_cast<Json::Int64>(f0.rssKb);
     r["rssKbAllOnline"] = static_cast<Json::Int64>(rssOnline);
-    r["peakRssKb"] = static_cast<Json::Int64>(hwm);
-    r["threadsBefore"] = threads0;
-    r["threadsAfter"] = threads1;
-    r["fdsBefore"] = fds0;
-    r["fdsAfter"] = fds1;
+    r["peakRssKb"] = static_cast<Json::Int64>(vload::statusKb(0, "VmHWM"));
+    r["threadsBefore"] = f0.threads;
+    r["threadsAfter"] = f1.threads;
+    r["fdsBefore"] = f0.fds;
+    r["fdsAfter"] = f1.fds;
     r["finiResult"] = fini;
+    if (f1.fds != f0.fds)
+        for (const auto& t : vload::fdTargets(0)) r["fdsOpenAfter"].append(t);
     Json::StreamWriterBuilder b;
     b["indentation"] = "  ";
     printf("%s\n", Json::writeString(b, r).c_str());
-    const bool ok = allOn && allOff && g_other == 0 && fini == 0 && threads1 == threads0 && fds1 == fds0;
+    const bool ok = allOn && allOff && other == 0 && fini == 0 && f1.threads == f0.threads && f1.fds == f0.fds;
     return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Opts o;
+    bool bad = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--scale") {
+            o.scale = true;
+            continue;
+        }
+        if (i + 1 >= argc) {
+            bad = true;
+            break;
+        }
+        const int v = atoi(argv[++i]);
+        if (a == "--devices") o.devices = v;
+        else if (a == "--procs") o.procs = v;
+        else if (a == "--hold") o.hold = v;
+        else if (a == "--hb") o.hb = v;
+        else if (a == "--small") o.small = v;
+        else if (a == "--few") o.few = v;
+        else if (a == "--per-proc") o.perProc = v;
+        else if (a == "--measure") o.measure = v;
+        else if (a == "--max-pending") o.maxPending = v;
+        else if (a == "--io-threads") o.ioThreads = v;
+        else if (a == "--login-rate") o.loginRate = v;
+        else if (a == "--settle") o.settle = v;
+        else bad = true;
+    }
+    if (o.scale && !bad && !(o.devices >= 0 && o.few >= 1 && o.small >= o.few && o.devices >= o.small))
+        bad = true;
+    if (bad || o.devices < 1 || o.procs < 1 || o.hold < 0 || o.hb < 1 || o.perProc < 1 || o.measure < 1 || o.settle < 0) {
+        fprintf(stderr,
+                "usage: registration_load [--devices N] [--procs P] [--hold SEC] [--hb SEC]\n"
+                "       registration_load --scale [--devices N] [--small N] [--few N] [--per-proc N] [--measure SEC]\n"
+                "                         [--hb SEC] [--max-pending N] [--io-threads N] [--login-rate N]\n"
+                "                         [--settle SEC]\n");
+        return 2;
+    }
+    vload::raiseFileLimit();
+    signal(SIGPIPE, SIG_IGN);
+    const std::string bin = vload::binDir();
+    char dir[] = "/tmp/vexaload-XXXXXX";
+    if (!mkdtemp(dir) || chdir(dir) != 0) return 1;
+    // The plug-in's run log goes to a file so the progress lines stay readable.
+    const std::string log = std::string(dir) + "/run.log";
+    setenv("VEXA_LOG_FILE", log.c_str(), 0);
+    fprintf(stderr, "working folder %s, run log %s\n", dir, getenv("VEXA_LOG_FILE"));
+    writeConfig(o);
+    return o.scale ? runScale(o, bin) : runLoad(o, bin);
 }

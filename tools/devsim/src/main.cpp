@@ -18,6 +18,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -42,7 +43,9 @@ const char* kUsage =
     "  --silent               connect and say nothing\n"
     "  --malformed KIND       send a bad frame instead of hello: zero, over, notjson, array, notype\n"
     "  --slow                 write one byte at a time\n"
-    "  --reconnect            reconnect when a session ends\n"
+    "  --reconnect            reconnect when a session ends or its connection closes\n"
+    "  --reconnect-delay SEC  wait before reconnecting (1)\n"
+    "  --login-rate N         start at most N devices a second (all at once)\n"
     "  --alarm-rate N         after login, connect the alarm port and push N alarms/s per device\n"
     "  --threads N            I/O threads (1)\n"
     "  --equipment KIND       what answers requests: panel, camera, recorder or none\n"
@@ -102,7 +105,7 @@ int main(int argc, char** argv) {
     base.key = "12345678";
     std::string prefix = "dev";
     unsigned long count = 1, startIndex = 1, threads = 1;
-    double duration = -1, alarmRate = 0;
+    double duration = -1, alarmRate = 0, loginRate = 0;
     bool haveCms = false;
     std::string equipment;
     devsim::PanelOptions panel;
@@ -186,6 +189,11 @@ int main(int argc, char** argv) {
             base.slowWriter = true;
         } else if (a == "--reconnect") {
             base.autoReconnect = true;
+        } else if (a == "--reconnect-delay") {
+            if (!parseSeconds(val(), d)) return usage("bad --reconnect-delay");
+            base.reconnectDelay = ms(d);
+        } else if (a == "--login-rate") {
+            if (!parseSeconds(val(), loginRate) || loginRate <= 0) return usage("bad --login-rate");
         } else if (a == "--alarm-rate") {
             if (!parseSeconds(val(), alarmRate)) return usage("bad --alarm-rate");
         } else if (a == "--equipment") {
@@ -282,9 +290,22 @@ int main(int argc, char** argv) {
                 d->setHandler(devsim::makeCamera(o)->handler());
             }
         }
-        sim.startAll();
-
         bool interrupted = false;
+        if (loginRate > 0) {
+            // Paced starts; a stop signal ends the pacing (it is taken again below).
+            const auto t0 = std::chrono::steady_clock::now();
+            for (size_t i = 0; i < devs.size(); ++i) {
+                std::this_thread::sleep_until(t0 + std::chrono::microseconds(static_cast<int64_t>(i * 1e6 / loginRate)));
+                sigset_t pending;
+                if (i % 64 == 0 && sigpending(&pending) == 0 &&
+                    (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1))
+                    break;
+                devs[i]->start();
+            }
+        } else {
+            sim.startAll();
+        }
+
         if (duration >= 0) {
             struct timespec ts;
             ts.tv_sec = static_cast<time_t>(runFor.count() / 1000);
