@@ -4,6 +4,7 @@
 #define VEXA_BENCH_LOAD_SUPPORT_H
 
 #include <dirent.h>
+#include <json/json.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -110,6 +111,15 @@ inline ProcFigures procFigures(pid_t pid) {
         for (const auto& t : fdTargets(pid))
             if (t.size() > strlen(log) && t.compare(t.size() - strlen(log), std::string::npos, log) == 0) --f.fds;
     return f;
+}
+
+inline Json::Value figuresJson(const ProcFigures& f) {
+    Json::Value v;
+    v["rssKb"] = static_cast<Json::Int64>(f.rssKb);
+    v["cpuSec"] = f.cpuSec;
+    v["threads"] = f.threads;
+    v["fds"] = f.fds;
+    return v;
 }
 
 inline void raiseFileLimit() {

@@ -258,15 +258,6 @@ void reapDevsims(std::vector<pid_t>& pids) {
     pids.clear();
 }
 
-Json::Value figures(const vload::ProcFigures& f) {
-    Json::Value v;
-    v["rssKb"] = static_cast<Json::Int64>(f.rssKb);
-    v["cpuSec"] = f.cpuSec;
-    v["threads"] = f.threads;
-    v["fds"] = f.fds;
-    return v;
-}
-
 vload::ProcFigures devsimTotals(const std::vector<pid_t>& pids) {
     vload::ProcFigures t;
     t.rssKb = 0;
@@ -397,7 +388,7 @@ int runFleet(const Opts& o, const std::string& bin) {
     r["onlineAtHoldEnd"] = static_cast<Json::Int64>(onlineAtHoldEnd);
     r["allLoggedOut"] = allOff;
     r["secondsToAllLoggedOut"] = secondsLogout;
-    r["devsimAtHoldEnd"] = figures(simsHold1);
+    r["devsimAtHoldEnd"] = vload::figuresJson(simsHold1);
     r["devsimCpuSecOverHold"] = simsHold1.cpuSec - simsHold0.cpuSec;
     r["devsimSummaries"] = simSum;
     bool ok = allOn && allOff;
@@ -412,8 +403,8 @@ int runFleet(const Opts& o, const std::string& bin) {
         v["peakOnline"] = static_cast<Json::Int64>(n.peakOnline);
         const double toAll = n.allOnlineAtNs ? (n.allOnlineAtNs - t0ns) / 1e9 : -1;
         v["secondsToAllOnline"] = toAll;
-        v["atHoldStart"] = figures(n.atHoldStart);
-        v["atHoldEnd"] = figures(n.atHoldEnd);
+        v["atHoldStart"] = vload::figuresJson(n.atHoldStart);
+        v["atHoldEnd"] = vload::figuresJson(n.atHoldEnd);
         v["cpuSecOverHold"] = n.atHoldEnd.cpuSec - n.atHoldStart.cpuSec;
         v["logins"] = static_cast<Json::Int64>(n.logins);
         v["logouts"] = static_cast<Json::Int64>(n.logouts);
@@ -529,7 +520,7 @@ int runCap(Opts o, const std::string& bin) {
     r["secondsFromLogoutToLateIn"] = vload::secondsSince(x0);
     r["onlineAfter"] = static_cast<Json::Int64>(n.online);
     r["portStatusAfter"] = n.portStatus;
-    r["figuresAfter"] = figures(vload::procFigures(n.proc.pid));
+    r["figuresAfter"] = vload::figuresJson(vload::procFigures(n.proc.pid));
 
     reapDevsims(leaving);
     endDevsims(stay);

@@ -67,13 +67,23 @@ void stopChildren(std::vector<pid_t>& children) {
     children.clear();
 }
 
-Json::Value figuresJson(const vload::ProcFigures& f) {
-    Json::Value v;
-    v["rssKb"] = static_cast<Json::Int64>(f.rssKb);
-    v["cpuSec"] = f.cpuSec;
-    v["threads"] = f.threads;
-    v["fds"] = f.fds;
-    return v;
+using vload::figuresJson;
+
+// Loads the plug-in and starts it on free loopback ports; f0: the process before it started.
+bool startHost(vload::LoadHost& h, vload::ProcFigures& f0, uint16_t& reg) {
+    std::string why;
+    if (!h.load(why)) {
+        fprintf(stderr, "cannot load plug-in: %s\n", why.c_str());
+        return false;
+    }
+    f0 = vload::procFigures(0);
+    reg = gwhost::freeLoopbackPort();
+    const uint16_t alarm = gwhost::freeLoopbackPort();
+    if (!h.start(reg, alarm, why)) {
+        fprintf(stderr, "%s\n", why.c_str());
+        return false;
+    }
+    return true;
 }
 
 struct Opts {
@@ -203,17 +213,9 @@ bool logoutAll(vload::LoadHost& h, std::vector<pid_t>& children, long count) {
 
 int runScale(const Opts& o, const std::string& bin) {
     vload::LoadHost h;
-    std::string why;
-    if (!h.load(why)) {
-        fprintf(stderr, "cannot load plug-in: %s\n", why.c_str());
-        return 1;
-    }
-    const vload::ProcFigures f0 = vload::procFigures(0);
-    const uint16_t reg = gwhost::freeLoopbackPort(), alarm = gwhost::freeLoopbackPort();
-    if (!h.start(reg, alarm, why)) {
-        fprintf(stderr, "%s\n", why.c_str());
-        return 1;
-    }
+    vload::ProcFigures f0;
+    uint16_t reg = 0;
+    if (!startHost(h, f0, reg)) return 1;
     vload::Progress progress(phaseLine);
     Json::Value r;
     r["heartbeatSec"] = o.hb;
@@ -284,17 +286,9 @@ int runScale(const Opts& o, const std::string& bin) {
 
 int runLoad(const Opts& o, const std::string& bin) {
     vload::LoadHost h;
-    std::string why;
-    if (!h.load(why)) {
-        fprintf(stderr, "cannot load plug-in: %s\n", why.c_str());
-        return 1;
-    }
-    const vload::ProcFigures f0 = vload::procFigures(0);
-    const uint16_t reg = gwhost::freeLoopbackPort(), alarm = gwhost::freeLoopbackPort();
-    if (!h.start(reg, alarm, why)) {
-        fprintf(stderr, "%s\n", why.c_str());
-        return 1;
-    }
+    vload::ProcFigures f0;
+    uint16_t reg = 0;
+    if (!startHost(h, f0, reg)) return 1;
     h.addDevices("dev", 1, o.devices, "load-key");
     vload::Progress progress(phaseLine);
     const auto t0 = SteadyClock::now();
