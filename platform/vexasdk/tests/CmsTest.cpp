@@ -518,3 +518,24 @@ TEST(SdkApi, SessionIds) {
 }
 
 }  // namespace
+
+// The direct frame writer must give the library writer's bytes, or peers see a changed wire.
+TEST(WireFrame, DirectWriterMatchesTheLibraryWriter) {
+    Json::StreamWriterBuilder b;
+    b["indentation"] = "";
+    b["emitUTF8"] = true;
+    Json::Value nested(Json::objectValue);
+    nested["a"]["b"] = 1;
+    const Json::Value cases[] = {
+        Json::Value(Json::objectValue),
+        [] { Json::Value v; v["type"] = "alarm"; v["seq"] = 4294967295u; v["n"] = static_cast<Json::Int64>(-9223372036854775807LL - 1);
+             v["ok"] = true; v["none"] = Json::nullValue; return v; }(),
+        [] { Json::Value v; v["t\"x\\"] = std::string("q\"\\/\b\f\n\r\t\x01\x1f end\0z", 17);
+             v["u"] = "\xc3\xa9\xe6\x97\xa5 \xff\xfe"; v[""] = ""; return v; }(),
+        [] { Json::Value v; v["f"] = 1.5; return v; }(),
+        nested,
+        Json::Value("not an object"),
+    };
+    for (const auto& v : cases)
+        EXPECT_EQ(vexawire::encodeFrame(v).substr(4), Json::writeString(b, v)) << Json::writeString(b, v);
+}

@@ -5,7 +5,8 @@
 
 #include <cstring>
 #include <memory>
-#include <sstream>
+#include <ostream>
+#include <streambuf>
 
 namespace vexawire {
 
@@ -13,6 +14,8 @@ namespace {
 
 // Frames come from untrusted peers: keep JsonCpp's recursion well inside a small stack.
 constexpr int kJsonDepth = 64;
+// Buffer a fully consumed decoder keeps for the next bytes.
+constexpr size_t kKeepCapacity = 16384;
 
 Json::CharReader* reader() {
     thread_local std::unique_ptr<Json::CharReader> r = [] {
@@ -37,20 +40,115 @@ Json::StreamWriter* writer() {
     return w.get();
 }
 
+// Appends what the writer emits straight to the frame, behind its length prefix.
+class AppendBuf final : public std::streambuf {
+public:
+    std::string* out = nullptr;
+
+protected:
+    int_type overflow(int_type c) override {
+        if (c != traits_type::eof()) out->push_back(static_cast<char>(c));
+        return traits_type::not_eof(c);
+    }
+    std::streamsize xsputn(const char* p, std::streamsize n) override {
+        out->append(p, static_cast<size_t>(n));
+        return n;
+    }
+};
+
+// A JSON string as the compact writer quotes it; false for control bytes other than the named
+// escapes (rare: those go through the writer itself).
+bool appendQuoted(std::string& out, const char* p, const char* e) {
+    out.push_back('"');
+    const char* run = p;
+    for (; p != e; ++p) {
+        const char* esc;
+        switch (*p) {
+            case '"': esc = "\\\""; break;
+            case '\\': esc = "\\\\"; break;
+            case '\b': esc = "\\b"; break;
+            case '\f': esc = "\\f"; break;
+            case '\n': esc = "\\n"; break;
+            case '\r': esc = "\\r"; break;
+            case '\t': esc = "\\t"; break;
+            default:
+                if (static_cast<unsigned char>(*p) < 0x20) return false;
+                continue;
+        }
+        out.append(run, static_cast<size_t>(p - run));
+        out.append(esc);
+        run = p + 1;
+    }
+    out.append(run, static_cast<size_t>(e - run));
+    out.push_back('"');
+    return true;
+}
+
+bool hasComments(const Json::Value& v) {
+    return v.hasComment(Json::commentBefore) || v.hasComment(Json::commentAfterOnSameLine) ||
+           v.hasComment(Json::commentAfter);
+}
+
+// The common frame, one flat object of texts, integers and booleans, written directly with the
+// same bytes as the writer; false for anything else (nesting, floats, comments), which the
+// writer then handles.
+bool appendFlat(std::string& out, const Json::Value& msg) {
+    if (!msg.isObject() || hasComments(msg)) return false;
+    out.push_back('{');
+    bool first = true;
+    for (auto it = msg.begin(); it != msg.end(); ++it) {
+        const Json::Value& v = *it;
+        if (hasComments(v)) return false;
+        if (!first) out.push_back(',');
+        first = false;
+        const char* nameEnd = nullptr;
+        const char* name = it.memberName(&nameEnd);
+        if (!name || !appendQuoted(out, name, nameEnd)) return false;
+        out.push_back(':');
+        switch (v.type()) {
+            case Json::nullValue: out += "null"; break;
+            case Json::intValue: out += std::to_string(v.asLargestInt()); break;
+            case Json::uintValue: out += std::to_string(v.asLargestUInt()); break;
+            case Json::booleanValue: out += v.asBool() ? "true" : "false"; break;
+            case Json::stringValue: {
+                const char* b = nullptr;
+                const char* e = nullptr;
+                if (!v.getString(&b, &e) || !appendQuoted(out, b, e)) return false;
+                break;
+            }
+            default: return false;
+        }
+    }
+    out.push_back('}');
+    return true;
+}
+
 }  // namespace
 
 std::string encodeFrame(const Json::Value& msg) {
-    std::ostringstream os;
-    writer()->write(msg, &os);
-    std::string body = os.str();
+    // One sink and stream per thread: building a stream per frame costs more than the frame.
+    // The body is built in a per-thread scratch that keeps its capacity, then copied once into a
+    // frame of the exact size.
+    thread_local AppendBuf buf;
+    thread_local std::ostream os(&buf);
+    thread_local std::string body;
+    body.clear();
+    if (!appendFlat(body, msg)) {
+        body.clear();
+        buf.out = &body;
+        os.clear();
+        writer()->write(msg, &os);
+        buf.out = nullptr;
+    }
+    const uint32_t n = static_cast<uint32_t>(body.size());
+    const char prefix[4] = {static_cast<char>((n >> 24) & 0xff), static_cast<char>((n >> 16) & 0xff),
+                            static_cast<char>((n >> 8) & 0xff), static_cast<char>(n & 0xff)};
     std::string out;
     out.reserve(body.size() + 4);
-    const uint32_t n = static_cast<uint32_t>(body.size());
-    out.push_back(static_cast<char>((n >> 24) & 0xff));
-    out.push_back(static_cast<char>((n >> 16) & 0xff));
-    out.push_back(static_cast<char>((n >> 8) & 0xff));
-    out.push_back(static_cast<char>(n & 0xff));
-    out += body;
+    out.append(prefix, 4);
+    out.append(body);
+    // A rare huge frame does not pin its memory to the thread.
+    if (body.capacity() > 65536) std::string().swap(body);
     return out;
 }
 
@@ -102,7 +200,11 @@ FrameDecoder::Result FrameDecoder::next(Json::Value& out, std::string& why) {
     m_pos += 4 + n;
     // Compact lazily so a burst of small frames does not move memory each time.
     if (m_pos == m_buf.size()) {
-        m_buf.clear();
+        // An idle stream keeps no large buffer: many connections may each have had one burst.
+        if (m_buf.capacity() > kKeepCapacity)
+            std::string().swap(m_buf);
+        else
+            m_buf.clear();
         m_pos = 0;
     } else if (m_pos > 65536 && m_pos * 2 > m_buf.size()) {
         m_buf.erase(0, m_pos);

@@ -176,6 +176,13 @@ namespace {
 std::atomic<uint64_t> g_connSerial{0};  // numbers every connection of the process
 }  // namespace
 
+// Frames (and bytes) handed to one write at most.
+constexpr size_t kWriteGather = 64;
+constexpr size_t kWriteGatherBytes = 256 * 1024;
+
+// An encoded frame; an alarm's bytes are shared by the write queue and the unacknowledged store.
+using Bytes = std::shared_ptr<const std::string>;
+
 struct Conn {
     explicit Conn(const asio::strand<asio::io_context::executor_type>& ex) : sock(ex), grace(ex) {}
     const uint64_t serial = ++g_connSerial;
@@ -186,7 +193,7 @@ struct Conn {
     asio::steady_timer grace;
     vexawire::FrameDecoder dec;
     std::array<char, 8192> rbuf{};
-    std::deque<std::string> outq;
+    std::deque<Bytes> outq;
     size_t outOff = 0;  // bytes of outq.front() already written
     bool connected = false;
     bool writing = false;
@@ -219,7 +226,7 @@ struct Device::Impl {
     // Alarms not yet acknowledged, oldest first; `sent` once written on some alarm link.
     struct PendingAlarm {
         uint32_t seq;
-        std::string bytes;
+        Bytes bytes;
         bool sent;
     };
     std::deque<PendingAlarm> unacked;
@@ -313,6 +320,11 @@ public:
 
     static void enqueue(const DevicePtr& d, const ConnPtr& c, std::string bytes) {
         if (c->closed || bytes.empty()) return;
+        enqueueShared(d, c, std::make_shared<const std::string>(std::move(bytes)));
+    }
+
+    static void enqueueShared(const DevicePtr& d, const ConnPtr& c, Bytes bytes) {
+        if (c->closed || !bytes || bytes->empty()) return;
         c->outq.push_back(std::move(bytes));
         if (c->connected && !c->writing) writeNext(d, c);
     }
@@ -328,17 +340,35 @@ public:
             return;
         }
         c->writing = true;
-        const std::string& front = c->outq.front();
-        const size_t n = d->m_cfg.slowWriter ? 1 : front.size() - c->outOff;
-        c->sock.async_write_some(asio::buffer(front.data() + c->outOff, n), [d, c](asio::error_code ec, size_t wrote) {
+        const std::string& front = *c->outq.front();
+        // At full rate several queued frames go out in one write; the byte stream is the same.
+        std::array<asio::const_buffer, kWriteGather> bufs{};  // unused entries stay empty
+        size_t nb = 0;
+        if (d->m_cfg.slowWriter) {
+            bufs[nb++] = asio::buffer(front.data() + c->outOff, 1);
+        } else {
+            size_t bytes = 0;
+            for (auto it = c->outq.begin(); it != c->outq.end() && nb < bufs.size() && bytes < kWriteGatherBytes;
+                 ++it) {
+                const size_t off = nb == 0 ? c->outOff : 0;
+                bufs[nb++] = asio::buffer((*it)->data() + off, (*it)->size() - off);
+                bytes += (*it)->size() - off;
+            }
+        }
+        c->sock.async_write_some(bufs, [d, c](asio::error_code ec, size_t wrote) {
             if (c->closed) return;
             if (ec) {
                 c->writing = false;
                 lost(d, c, "write: " + ec.message());
                 return;
             }
-            c->outOff += wrote;
-            if (c->outOff >= c->outq.front().size()) {
+            while (wrote > 0 && !c->outq.empty()) {
+                const size_t left = c->outq.front()->size() - c->outOff;
+                if (wrote < left) {
+                    c->outOff += wrote;
+                    break;
+                }
+                wrote -= left;
                 c->outq.pop_front();
                 c->outOff = 0;
             }
@@ -857,8 +887,8 @@ public:
         d->m_cv.notify_all();
         // The hello first, then every alarm still unacknowledged (resent or pushed while
         // connecting) in order, then raw bytes queued meanwhile.
-        std::deque<std::string> q;
-        q.push_back(vexawire::encodeFrame(f));
+        std::deque<Bytes> q;
+        q.push_back(std::make_shared<const std::string>(vexawire::encodeFrame(f)));
         uint64_t resent = 0, first = 0;
         for (auto& p : d->m_impl->unacked) {
             q.push_back(p.bytes);
@@ -906,23 +936,28 @@ public:
     }
 
     // Written at once on a connected link; otherwise kept for the next link's hello.
-    static void sendAlarm(const DevicePtr& d, Json::Value f) {
+    static void sendAlarm(const DevicePtr& d, const Json::Value& f) {
+        sendAlarmBytes(d, vexawire::getU32(f, wmember::seq), vexawire::encodeFrame(f));
+    }
+
+    // The alarm frame already encoded (by the pushing thread, so the strand only queues it).
+    static void sendAlarmBytes(const DevicePtr& d, uint32_t seq, std::string bytes) {
         Impl& im = *d->m_impl;
         const size_t cap = d->m_cfg.maxUnackedAlarms;
         ConnPtr c = im.alarm;
         const bool now = c && !c->closed && c->connected && !d->m_cfg.alarmNoHello;
-        std::string bytes = vexawire::encodeFrame(f);
+        Bytes shared = std::make_shared<const std::string>(std::move(bytes));
         uint64_t discarded = 0;
         if (cap > 0) {
             while (im.unacked.size() >= cap) {
                 im.unacked.pop_front();
                 discarded++;
             }
-            im.unacked.push_back({vexawire::getU32(f, wmember::seq), bytes, now});
+            im.unacked.push_back({seq, shared, now});
         } else if (!now) {
             RunLog_Write(3, kMod, "%s: no alarm connection, alarm dropped", d->id().c_str());
         }
-        if (now) enqueue(d, c, std::move(bytes));
+        if (now) enqueueShared(d, c, std::move(shared));
         uint64_t total = 0;
         update(*d, [&](DeviceStatus& st) {
             if (now) st.alarmsSent++;
@@ -1116,10 +1151,10 @@ void Device::sendMessage(int messageType, const std::string& domain, const std::
     f["dataType"] = dataType;
     f["alarm"] = alarmText;
     auto self = shared_from_this();
-    asio::post(m_impl->strand, [self, f] {
+    asio::post(m_impl->strand, [self, b = vexawire::encodeFrame(f)]() mutable {
         ConnPtr c = self->m_impl->cmd;
         if (!c || c->closed) return;
-        DeviceOps::send(self, c, f);
+        DeviceOps::enqueue(self, c, std::move(b));
         DeviceOps::update(*self, [](DeviceStatus& st) { st.messagesSent++; });
     });
 }
@@ -1157,7 +1192,9 @@ uint32_t Device::pushAlarm(int alarmType, int dataType, const std::string& paylo
     f["dataType"] = dataType;
     f["payload"] = payload;
     auto self = shared_from_this();
-    asio::post(m_impl->strand, [self, f] { DeviceOps::sendAlarm(self, f); });
+    asio::post(m_impl->strand, [self, seq, b = vexawire::encodeFrame(f)]() mutable {
+        DeviceOps::sendAlarmBytes(self, seq, std::move(b));
+    });
     return seq;
 }
 
@@ -1174,7 +1211,9 @@ uint32_t Device::pushStructuredAlarm(int alarmType, int dataType, int kind, cons
     if (descriptor) f["descriptor"] = *descriptor;
     if (header) f["header"] = true;
     auto self = shared_from_this();
-    asio::post(m_impl->strand, [self, f] { DeviceOps::sendAlarm(self, f); });
+    asio::post(m_impl->strand, [self, seq, b = vexawire::encodeFrame(f)]() mutable {
+        DeviceOps::sendAlarmBytes(self, seq, std::move(b));
+    });
     return seq;
 }
 

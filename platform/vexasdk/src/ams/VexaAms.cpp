@@ -8,6 +8,7 @@
 #include "WireNames.h"
 #include "runlog.h"
 
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -193,22 +194,23 @@ private:
         rec.byDataType = vexasdk::getU8(msg, "dataType");
         vexasdk::setField(rec.szDeviceID, sizeof rec.szDeviceID, m_deviceId);
         const bool structured = rec.byAlarmType == 3 || (rec.byAlarmType == 2 && rec.byDataType == 3);
-        std::string text;
-        std::string descriptor;
+        // Texts point into the held frame, which outlives the callback: no copy per alarm.
+        const char* text = nullptr;
+        uint32_t textLen = 0;
         VEXA_ALARM_TEXT desc{};
         VEXA_ALARM_STRUCT st;
         memset(&st, 0, sizeof st);
         static const uint32_t kHeaderMark = 1;
         if (structured) {
-            text = getString(msg, "text");
+            stringOf(msg, "text", text, textLen);
             st.iKind = static_cast<int32_t>(vexawire::getInt(msg, "kind", 0));
-            st.pText = text.c_str();
-            st.dwTextLen = static_cast<uint32_t>(text.size());
-            const Json::Value* d = msg.find(kDescriptor, kDescriptor + sizeof kDescriptor - 1);
-            if (d && d->isString()) {
-                descriptor = d->asString();
-                desc.pText = descriptor.c_str();
-                desc.dwLen = static_cast<uint32_t>(descriptor.size());
+            st.pText = text ? text : "";
+            st.dwTextLen = textLen;
+            const char* d = nullptr;
+            uint32_t dLen = 0;
+            if (stringOf(msg, kDescriptor, d, dLen)) {
+                desc.pText = d;
+                desc.dwLen = dLen;
                 st.pDescriptor = &desc;
                 st.dwDescriptorCount = 1;
             }
@@ -219,9 +221,9 @@ private:
             rec.pXmlBuf = &st;
             rec.dwXmlBufLen = sizeof st;
         } else {
-            text = getString(msg, "payload");
-            rec.pXmlBuf = text.empty() ? nullptr : &text[0];
-            rec.dwXmlBufLen = static_cast<uint32_t>(text.size());
+            stringOf(msg, "payload", text, textLen);
+            rec.pXmlBuf = textLen == 0 ? nullptr : const_cast<char*>(text);
+            rec.dwXmlBufLen = textLen;
         }
         VEXA_BOOL taken = 1;
         if (m_cb) {
@@ -258,6 +260,17 @@ private:
             m_link->armTimer(vexasdk::secondsProductMs(m_keepAliveSec, 1), true);
             m_link->resumeReading();
         }
+    }
+
+    // A string member as a pointer into the frame; false (null, 0) when missing or not a string.
+    static bool stringOf(const Json::Value& msg, const char* name, const char*& p, uint32_t& len) {
+        p = nullptr;
+        len = 0;
+        const Json::Value* v = msg.find(name, name + strlen(name));
+        const char* e = nullptr;
+        if (!v || !v->isString() || !v->getString(&p, &e) || !p) return p = nullptr, false;
+        len = static_cast<uint32_t>(e - p);
+        return true;
     }
 
     int m_listenId;

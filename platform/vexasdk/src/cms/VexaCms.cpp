@@ -531,20 +531,29 @@ private:
         rec.dwMsgType = getU32(msg, "messageType");
         vexasdk::setField(rec.szDomain, sizeof rec.szDomain, getString(msg, "domain"));
         vexasdk::setField(rec.szIdentifier, sizeof rec.szIdentifier, getString(msg, "identifier"));
-        std::string text = getString(msg, "alarm");
+        // The text stays in the frame, which outlives the callback: no copy per message.
+        char* text = nullptr;
+        uint32_t textLen = 0;
+        static const char kAlarm[] = "alarm";
+        const Json::Value* a = msg.find(kAlarm, kAlarm + sizeof kAlarm - 1);
+        const char *b = nullptr, *e = nullptr;
+        if (a && a->isString() && a->getString(&b, &e) && b && e > b) {
+            text = const_cast<char*>(b);
+            textLen = static_cast<uint32_t>(e - b);
+        }
         VEXA_ALARM_MSG alarm;
         memset(&alarm, 0, sizeof alarm);
         if (rec.dwMsgType == 2) {
             alarm.byAlarmType = vexasdk::getU8(msg, "alarmType");
             alarm.byDataType = vexasdk::getU8(msg, "dataType");
             vexasdk::setField(alarm.szDeviceID, sizeof alarm.szDeviceID, m_deviceId);
-            alarm.dwXmlBufLen = static_cast<uint32_t>(text.size());
-            alarm.pXmlBuf = text.empty() ? nullptr : &text[0];
+            alarm.dwXmlBufLen = textLen;
+            alarm.pXmlBuf = text;
             rec.pData = &alarm;
             rec.dwDataLen = sizeof alarm;
-        } else if (!text.empty()) {
-            rec.pData = &text[0];
-            rec.dwDataLen = static_cast<uint32_t>(text.size());
+        } else if (text) {
+            rec.pData = text;
+            rec.dwDataLen = textLen;
         }
         try {
             cb(m_handle, 0, &rec, user);

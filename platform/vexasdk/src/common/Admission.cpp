@@ -141,14 +141,23 @@ bool Admission::enterSession() {
 
 void Admission::refuse(const char* why) {
     refusedFull.fetch_add(1);
-    const uint64_t now = nowMs();
     std::lock_guard<std::mutex> lk(m_lineMu);
     ++m_sinceLine;
+    m_why = why;
+    lineLocked(nowMs());
+}
+
+void Admission::flushLine() {
+    std::lock_guard<std::mutex> lk(m_lineMu);
+    if (m_sinceLine) lineLocked(nowMs());
+}
+
+void Admission::lineLocked(uint64_t now) {
     if (m_lined && now - m_lineMs < 1000) return;
     m_lined = true;
     m_lineMs = now;
     RunLog_Write(4, m_module.load(), "refusing connections: %llu refused in the last second, %u sessions, %s",
-                 static_cast<unsigned long long>(m_sinceLine), sessions.load(), why);
+                 static_cast<unsigned long long>(m_sinceLine), sessions.load(), m_why);
     m_sinceLine = 0;
 }
 

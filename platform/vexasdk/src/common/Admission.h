@@ -46,6 +46,8 @@ public:
 
     // Counts a connection closed at once; at most one line a second counts them.
     void refuse(const char* why);
+    // Logs the refusals the last line has not counted yet, once their second is over.
+    void flushLine();
 
     std::atomic<uint32_t> fdReserve{64};
     std::atomic<uint32_t> maxSessions{0};
@@ -57,6 +59,7 @@ private:
     // Descriptors in use by the whole process, estimated; accepted: the newest accepted fd.
     uint64_t inUse(int accepted, uint64_t limit);
     void takeSpare();  // under m_spareMu
+    void lineLocked(uint64_t now);  // under m_lineMu
 
     std::atomic<const char*> m_module{"VEXASDK"};
     std::atomic<int64_t> m_own{0};   // the library's own sockets
@@ -70,6 +73,7 @@ private:
     bool m_lined = false;
     uint64_t m_lineMs = 0;
     uint64_t m_sinceLine = 0;
+    const char* m_why = "";
 };
 
 }  // namespace vexasdk

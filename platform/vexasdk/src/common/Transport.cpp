@@ -28,6 +28,11 @@ using asio::ip::tcp;
 
 // Small per connection: thousands of mostly idle devices; large frames accumulate in the decoder.
 constexpr size_t kReadChunk = 4096;
+// One read pass takes at most this much more from a busy socket, through a per-thread buffer, so
+// a burst of small frames costs a few reads and no link holds a large buffer of its own.
+constexpr size_t kReadPassMax = 64 * 1024;
+// Frames written during one read pass leave together up to this size.
+constexpr size_t kBatchMax = 64 * 1024;
 // A peer that does not read its answers must not make us buffer without end.
 constexpr size_t kMaxQueuedBytes = 16u * 1024 * 1024;
 // How long a closing link may take to flush its last frames (refused, forcedLogout).
@@ -110,6 +115,23 @@ public:
     bool write(std::string frame) override {
         std::unique_lock<std::mutex> lk(m_wmu);
         if (m_closed || m_finished) return false;
+        // While the owning thread hands a read pass to the handler, frames gather (from any
+        // thread, in call order) and leave in one write at the end of the pass.
+        if (m_batching) {
+            if (m_batch.empty())
+                m_batch = std::move(frame);
+            else
+                m_batch += frame;
+            if (m_batch.size() < kBatchMax) return true;
+            std::string b;
+            b.swap(m_batch);  // a large pass goes out in parts, still in order
+            return writeLocked(lk, std::move(b));
+        }
+        return writeLocked(lk, std::move(frame));
+    }
+
+    // Under m_wmu (held by lk): the write itself.
+    bool writeLocked(std::unique_lock<std::mutex>& lk, std::string frame) {
         size_t done = 0;
         if (m_outq.empty() && !m_writing) {
             const ssize_t n = ::send(m_fd, frame.data(), frame.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -154,6 +176,7 @@ public:
 
     void close() override {
         if (m_closed) return;
+        endBatch();  // what the handler sent before closing still goes out first
         m_closed = true;
         m_timerMs = 0;
         m_handler.reset();
@@ -251,12 +274,51 @@ private:
             return;
         }
         m_dec.feed(m_rbuf.data(), n);
+        if (n == m_rbuf.size()) readMore();
         drain();
         startRead();
     }
 
+    // The socket had more than one chunk: take what is there now, up to one pass's worth.
+    void readMore() {
+        thread_local std::vector<char> big(kReadPassMax);
+        size_t got = 0;
+        while (got < kReadPassMax) {
+            const size_t want = kReadPassMax - got;
+            const ssize_t r = ::recv(m_fd, big.data(), want, MSG_DONTWAIT);
+            if (r <= 0) return;  // EOF and errors surface on the next asynchronous read
+            m_dec.feed(big.data(), static_cast<size_t>(r));
+            got += static_cast<size_t>(r);
+            if (static_cast<size_t>(r) < want) return;  // drained for now
+        }
+    }
+
+    void beginBatch() {
+        std::lock_guard<std::mutex> lk(m_wmu);
+        m_batching = true;
+    }
+
+    void endBatch() {
+        std::unique_lock<std::mutex> lk(m_wmu);
+        if (!m_batching) return;
+        m_batching = false;
+        if (m_batch.empty() || m_finished) {
+            m_batch.clear();
+            return;
+        }
+        std::string b;
+        b.swap(m_batch);
+        writeLocked(lk, std::move(b));
+    }
+
     // Hands the complete frames in the decoder to the handler until it pauses or closes.
     void drain() {
+        beginBatch();
+        drainFrames();
+        endBatch();
+    }
+
+    void drainFrames() {
         Json::Value msg;
         std::string why;
         while (!m_closed && !m_paused) {
@@ -337,6 +399,8 @@ private:
     uint64_t m_key = 0;
     std::mutex m_wmu;  // the queue, the writing flag and the socket's end, for writers on any thread
     std::deque<std::string> m_outq;
+    std::string m_batch;     // frames of the current read pass, not yet handed to the socket
+    bool m_batching = false;
     size_t m_outBytes = 0;
     bool m_writing = false;
     bool m_finished = false;  // socket gone
@@ -372,6 +436,7 @@ void Worker::armSweep() {
         }
         // Handlers close links (and so leave the list) while they run.
         for (auto& l : due) l->fireTimer();
+        Admission::instance().flushLine();
         armSweep();
     });
 }
@@ -528,6 +593,7 @@ void LinkImpl::finish() {
         m_sock.close(ec);
         m_fd = -1;
         m_outq.clear();
+        m_batch.clear();
         m_outBytes = 0;
     }
     m_timerMs = 0;
