@@ -9,17 +9,19 @@ namespace {
 
 // A device on a local network answers within tens of microseconds: a waiter that spins that long
 // before sleeping is found by the answering thread without a wake-up through the scheduler,
-// which costs as much as the exchange itself. Only while a core is left for the answering side.
+// which costs as much as the exchange itself. Only a lone waiter spins: with other requests in
+// flight the cores are better left to the threads that answer them.
 constexpr auto kSpin = std::chrono::microseconds(60);
-std::atomic<int> g_spinners{0};
+std::atomic<int> g_waiters{0};
 
-int spinSlots() {
-    static const int n = static_cast<int>(std::thread::hardware_concurrency()) - 1;
-    return n;
+bool spinWorthIt() {
+    static const bool cores = std::thread::hardware_concurrency() > 1;
+    return cores;
 }
 
 void spinUntil(const std::atomic<bool>& ready) {
-    if (g_spinners.fetch_add(1, std::memory_order_relaxed) < spinSlots()) {
+    const bool alone = g_waiters.fetch_add(1, std::memory_order_relaxed) == 0;
+    if (alone && spinWorthIt()) {
         const auto end = std::chrono::steady_clock::now() + kSpin;
         for (unsigned i = 1; !ready.load(std::memory_order_acquire); ++i) {
 #if defined(__x86_64__) || defined(__i386__)
@@ -28,13 +30,15 @@ void spinUntil(const std::atomic<bool>& ready) {
             if (i % 32 == 0 && std::chrono::steady_clock::now() >= end) break;
         }
     }
-    g_spinners.fetch_sub(1, std::memory_order_relaxed);
 }
 
 }  // namespace
 
 uint32_t CContext::Wait(uint32_t ms) {
     spinUntil(m_ready);
+    struct Leave {
+        ~Leave() { g_waiters.fetch_sub(1, std::memory_order_relaxed); }
+    } leave;
     std::unique_lock<std::mutex> lk(m_lock);
     if (!m_clock.waitUntil(m_cv, lk, m_clock.nowMs() + ms, [this] { return m_done; })) {
         lk.unlock();
