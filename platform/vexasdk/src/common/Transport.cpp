@@ -26,10 +26,8 @@ namespace {
 
 using asio::ip::tcp;
 
-// Small per connection: thousands of mostly idle devices; large frames accumulate in the decoder.
-constexpr size_t kReadChunk = 4096;
-// One read pass takes at most this much more from a busy socket, through a per-thread buffer, so
-// a burst of small frames costs a few reads and no link holds a large buffer of its own.
+// One read pass takes at most this much from a busy socket, through a per-thread buffer, so a
+// burst of small frames costs a few reads and no link holds a buffer of its own.
 constexpr size_t kReadPassMax = 64 * 1024;
 // Frames written during one read pass leave together up to this size.
 constexpr size_t kBatchMax = 64 * 1024;
@@ -64,7 +62,7 @@ class LinkImpl final : public Link, public std::enable_shared_from_this<LinkImpl
 public:
     LinkImpl(const char* module, tcp::socket sock, Worker& w)
         : m_module(module), m_worker(w), m_sock(std::move(sock)), m_linger(m_sock.get_executor()),
-          m_later(m_sock.get_executor()), m_rbuf(kReadChunk) {
+          m_later(m_sock.get_executor()) {
         m_dec.setMaxLen(vexawire::kMaxPreLoginFrameLen);
     }
 
@@ -97,12 +95,23 @@ public:
         startRead();
     }
 
+    // A socket the last pass emptied is waited on; one that may hold bytes no readiness event
+    // will announce again (new, resumed, or left full) is read on a fresh turn. Waiting first
+    // spares the read that finds nothing, a system call per frame. The link's descriptor lives
+    // on this one thread's reactor, so readiness that comes before the wait is registered is
+    // still reported to it.
     void startRead() {
         if (m_closed || m_paused || m_reading) return;
+        if (!m_gone.empty()) {
+            peerGone(m_gone);
+            return;
+        }
         m_reading = true;
         auto self = shared_from_this();
-        m_sock.async_read_some(asio::buffer(m_rbuf),
-                               [self](const std::error_code& ec, size_t n) { self->onRead(ec, n); });
+        if (m_drained)
+            m_sock.async_wait(tcp::socket::wait_read, [self](const std::error_code& ec) { self->onReadable(ec); });
+        else
+            asio::post(m_sock.get_executor(), [self] { self->onReadable({}); });
     }
 
     void send(const Json::Value& msg) override {
@@ -208,7 +217,10 @@ public:
     uint16_t peerPort() const override { return m_peerPort; }
     void setFrameLimit(uint32_t maxLen) override { m_dec.setMaxLen(maxLen); }
 
-    void pauseReading() override { m_paused = true; }
+    void pauseReading() override {
+        m_paused = true;
+        m_drained = false;  // readiness seen while paused finds no reader
+    }
 
     void resumeReading() override {
         if (!m_paused) return;
@@ -266,31 +278,46 @@ public:
     size_t m_slot = SIZE_MAX;  // place in the worker's links, owning thread only
 
 private:
-    void onRead(const std::error_code& ec, size_t n) {
+    void onReadable(const std::error_code& ec) {
         m_reading = false;
         if (m_closed) return;
         if (ec) {
-            peerGone(ec == asio::error::eof ? std::string("closed by peer") : ec.message());
+            peerGone(ec.message());
             return;
         }
-        m_dec.feed(m_rbuf.data(), n);
-        if (n == m_rbuf.size()) readMore();
-        drain();
-        startRead();
-    }
-
-    // The socket had more than one chunk: take what is there now, up to one pass's worth.
-    void readMore() {
-        thread_local std::vector<char> big(kReadPassMax);
+        // Up to one pass's worth of what is there now; the frames read before an end or an error
+        // are still handed on.
+        thread_local std::vector<char> buf(kReadPassMax);
         size_t got = 0;
+        std::string gone;
+        m_drained = false;
         while (got < kReadPassMax) {
             const size_t want = kReadPassMax - got;
-            const ssize_t r = ::recv(m_fd, big.data(), want, MSG_DONTWAIT);
-            if (r <= 0) return;  // EOF and errors surface on the next asynchronous read
-            m_dec.feed(big.data(), static_cast<size_t>(r));
-            got += static_cast<size_t>(r);
-            if (static_cast<size_t>(r) < want) return;  // drained for now
+            const ssize_t r = ::recv(m_fd, buf.data(), want, MSG_DONTWAIT);
+            if (r > 0) {
+                m_dec.feed(buf.data(), static_cast<size_t>(r));
+                got += static_cast<size_t>(r);
+                if (static_cast<size_t>(r) < want) {
+                    m_drained = true;
+                    break;
+                }
+            } else if (r == 0) {
+                gone = "closed by peer";
+                break;
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                m_drained = true;
+                break;
+            } else if (errno != EINTR) {
+                gone = std::error_code(errno, std::system_category()).message();
+                break;
+            }
         }
+        if (got) drain();
+        if (!gone.empty()) {
+            m_gone = std::move(gone);  // after the frames a paused handler has yet to take
+            if (m_paused) return;
+        }
+        startRead();
     }
 
     void beginBatch() {
@@ -392,7 +419,6 @@ private:
     asio::steady_timer m_linger;
     asio::steady_timer m_later;
     uint64_t m_laterGen = 0;
-    std::vector<char> m_rbuf;
     vexawire::FrameDecoder m_dec;
     std::shared_ptr<LinkHandler> m_handler;
     std::weak_ptr<ListenerImpl> m_owner;
@@ -406,6 +432,8 @@ private:
     bool m_finished = false;  // socket gone
     int m_fd = -1;
     bool m_reading = false;
+    bool m_drained = false;  // the last read pass emptied the socket
+    std::string m_gone;      // why the peer's end closed, once its frames are handed on
     bool m_paused = false;
     std::atomic<bool> m_closed{false};  // no more handler calls
     uint64_t m_timerMs = 0;
