@@ -2,7 +2,7 @@
 // command library and loopback TCP to a simulated panel and back. Measured next to a raw
 // loopback round trip of frames of the same size, in the same run.
 //
-//   request_roundtrip [--requests 4000] [--devices 16]
+//   request_roundtrip [--requests 4000] [--devices 16] [--threads-max 16]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -29,10 +29,11 @@
 using namespace vbench;
 
 int main(int argc, char** argv) {
-    int requests = 4000, devices = 16;
+    int requests = 4000, devices = 16, threadsMax = 16;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!strcmp(argv[i], "--requests")) requests = atoi(argv[i + 1]);
         if (!strcmp(argv[i], "--devices")) devices = atoi(argv[i + 1]);
+        if (!strcmp(argv[i], "--threads-max")) threadsMax = atoi(argv[i + 1]);
     }
     BenchGateway gw;
     if (!gw.start(devices, [](const std::string&, devsim::DeviceConfig&) {})) {
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     printf("| host threads | requests | p50 (us) | p99 (us) | requests/s |\n|---|---|---|---|---|\n");
     double p50single = 0;
     for (int threads : {1, 4, 16}) {
+        if (threads > threadsMax) break;
         const double p50 = timedRow(threads, requests, [&](int k, int) {
             char rsp[4096];
             const gwhost::DeviceTables& d = hosts[k % devices];

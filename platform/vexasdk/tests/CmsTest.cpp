@@ -539,3 +539,32 @@ TEST(WireFrame, DirectWriterMatchesTheLibraryWriter) {
     for (const auto& v : cases)
         EXPECT_EQ(vexawire::encodeFrame(v).substr(4), Json::writeString(b, v)) << Json::writeString(b, v);
 }
+
+// The member-by-member writer: the library's bytes for the same members, or nothing when a name
+// comes out of order or a text needs the library's own escaping.
+TEST(WireFrame, FlatFrameMatchesTheLibraryWriterOrGivesWay) {
+    struct Row { std::vector<std::pair<std::string, std::string>> texts; bool writes; };
+    const Row rows[] = {
+        {{{"a", "plain"}, {"b", "q\"\\/\b\f\n\r\t"}, {"c", "\xc3\xa9 \xff"}, {"type", "config"}}, true},
+        {{{"", ""}, {"body", std::string(70000, 'x')}}, true},
+        {{{"a", std::string("nul\0", 4)}}, false},  // a control byte the escapes do not name
+        {{{"b", "1"}, {"a", "2"}}, false},           // out of order
+        {{{"ab", "1"}, {"a", "2"}}, false},          // a prefix goes first
+        {{{"a", "1"}, {"a", "2"}}, false},           // twice
+    };
+    for (const Row& row : rows) {
+        vexawire::FlatFrame f;
+        Json::Value v(Json::objectValue);
+        for (const auto& [name, text] : row.texts) {
+            f.text(name.c_str(), text);
+            v[name] = text;
+        }
+        f.number("zz", 4294967296u);
+        v["zz"] = static_cast<Json::UInt64>(4294967296u);
+        const std::string got = f.finish();
+        EXPECT_EQ(got.empty(), !row.writes) << row.texts.front().first;
+        if (row.writes) {
+            EXPECT_EQ(got, vexawire::encodeFrame(v));
+        }
+    }
+}

@@ -152,6 +152,42 @@ std::string encodeFrame(const Json::Value& msg) {
     return out;
 }
 
+FlatFrame::FlatFrame() {
+    m_out.reserve(512);
+    m_out.append(4, '\0');  // the length, once known
+    m_out.push_back('{');
+}
+
+bool FlatFrame::member(const char* name) {
+    if (!m_ok) return false;
+    const size_t n = strlen(name);
+    // The writer's order: byte-wise, a prefix first.
+    if (m_out.size() > 5 && m_last.compare(0, m_last.size(), name, n) >= 0) return m_ok = false;
+    m_last.assign(name, n);
+    if (m_out.size() > 5) m_out.push_back(',');
+    if (!appendQuoted(m_out, name, name + n)) return m_ok = false;
+    m_out.push_back(':');
+    return true;
+}
+
+FlatFrame& FlatFrame::text(const char* name, const char* data, size_t len) {
+    if (member(name) && !appendQuoted(m_out, data, data + len)) m_ok = false;
+    return *this;
+}
+
+FlatFrame& FlatFrame::number(const char* name, uint64_t v) {
+    if (member(name)) m_out += std::to_string(v);
+    return *this;
+}
+
+std::string FlatFrame::finish() {
+    if (!m_ok) return std::string();
+    m_out.push_back('}');
+    const size_t n = m_out.size() - 4;
+    for (int i = 0; i < 4; ++i) m_out[i] = static_cast<char>((n >> (24 - 8 * i)) & 0xff);
+    return std::move(m_out);
+}
+
 bool decodeBody(const char* data, size_t len, Json::Value& out, std::string& why) {
     out = Json::Value();
     // The reader takes a NUL as the end of its input, so text after one would go unseen.

@@ -18,6 +18,25 @@ constexpr uint32_t kMaxPreLoginFrameLen = 16384;
 // Compact JSON body with its length prefix.
 std::string encodeFrame(const Json::Value& msg);
 
+// A flat frame written member by member, for paths that send one per request: the bytes
+// encodeFrame writes for the same members, which go in the order it writes them (by name,
+// byte-wise). finish() is empty when a name came out of order or a text holds a control byte
+// the escapes do not name; the caller then builds a Json::Value.
+class FlatFrame {
+public:
+    FlatFrame();
+    FlatFrame& text(const char* name, const char* data, size_t len);
+    FlatFrame& text(const char* name, const std::string& s) { return text(name, s.data(), s.size()); }
+    FlatFrame& number(const char* name, uint64_t v);
+    std::string finish();
+
+private:
+    bool member(const char* name);
+    std::string m_out;
+    std::string m_last;
+    bool m_ok = true;
+};
+
 // Parses one frame body. Fails (with a reason) unless the body is exactly one JSON object
 // holding a string "type": no NUL byte, comment or other text around it. Never throws.
 bool decodeBody(const char* data, size_t len, Json::Value& out, std::string& why);

@@ -703,7 +703,9 @@ std::shared_ptr<CmsSession> findSession(int32_t handle) {
 
 // Registers a request (one short lock) and writes its frame on the caller's thread. Returns the
 // seq, 0 on failure (last error set).
-uint32_t startRequest(int32_t handle, Json::Value& req, const char* answerType, std::shared_ptr<SyncWait> wait) {
+// `encode` writes the frame for the sequence number given.
+template <class Encode>
+uint32_t startEncoded(int32_t handle, const Encode& encode, const char* answerType, std::shared_ptr<SyncWait> wait) {
     std::shared_ptr<CmsSession> s;
     uint32_t seq;
     {
@@ -718,8 +720,7 @@ uint32_t startRequest(int32_t handle, Json::Value& req, const char* answerType, 
         p.wait = std::move(wait);
         lib().pending.emplace(seq, std::move(p));
     }
-    req[wmember::seq] = seq;
-    std::string frame = vexawire::encodeFrame(req);
+    std::string frame = encode(seq);
     if (frame.size() - 4 > vexawire::kMaxFrameLen) {
         std::lock_guard<std::mutex> lk(lib().mu);
         lib().pending.erase(seq);
@@ -728,6 +729,16 @@ uint32_t startRequest(int32_t handle, Json::Value& req, const char* answerType, 
     // A link that closed meanwhile: the session's end completes the request as gone.
     s->write(std::move(frame));
     return seq;
+}
+
+uint32_t startRequest(int32_t handle, Json::Value& req, const char* answerType, std::shared_ptr<SyncWait> wait) {
+    return startEncoded(
+        handle,
+        [&req](uint32_t seq) {
+            req[wmember::seq] = seq;
+            return vexawire::encodeFrame(req);
+        },
+        answerType, std::move(wait));
 }
 
 // Waits for a synchronous answer; false with last error set on failure.
@@ -946,15 +957,40 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ConfigDev(int32_t userHandle, uint32_t configTy
         if (recordKind == VEXA_CMS_RECORD_MODEL) {
             if (configType > VEXA_CMS_CONFIG_DATA) return fail(VEXA_SDK_ERR_PARAM);
             auto* r = static_cast<VEXA_CMS_CONFIG_REQ*>(record);
-            req[wmember::type] = wtype::config;
-            req["configType"] = configType;
-            req["target"] = vexasdk::fieldText(r->szTarget, sizeof r->szTarget);
-            req["subId"] = vexasdk::fieldText(r->szSubID, sizeof r->szSubID);
-            req["scope"] = vexasdk::fieldText(r->szScope, sizeof r->szScope);
-            req["domain"] = vexasdk::fieldText(r->szDomain, sizeof r->szDomain);
-            req["identifier"] = vexasdk::fieldText(r->szIdentifier, sizeof r->szIdentifier);
-            req["body"] = textOf(r->pBody, r->dwBodyLen);
-            const uint32_t seq = startRequest(userHandle, req, wtype::configAnswer, nullptr);
+            const std::string target = vexasdk::fieldText(r->szTarget, sizeof r->szTarget);
+            const std::string subId = vexasdk::fieldText(r->szSubID, sizeof r->szSubID);
+            const std::string scope = vexasdk::fieldText(r->szScope, sizeof r->szScope);
+            const std::string domain = vexasdk::fieldText(r->szDomain, sizeof r->szDomain);
+            const std::string ident = vexasdk::fieldText(r->szIdentifier, sizeof r->szIdentifier);
+            const std::string body = textOf(r->pBody, r->dwBodyLen);
+            // One per device command: written straight, members in the writer's order.
+            const uint32_t seq = startEncoded(
+                userHandle,
+                [&](uint32_t n) {
+                    std::string f = vexawire::FlatFrame()
+                                        .text("body", body)
+                                        .number("configType", configType)
+                                        .text("domain", domain)
+                                        .text("identifier", ident)
+                                        .text("scope", scope)
+                                        .number(wmember::seq, n)
+                                        .text("subId", subId)
+                                        .text("target", target)
+                                        .text(wmember::type, wtype::config)
+                                        .finish();
+                    if (!f.empty()) return f;
+                    req[wmember::type] = wtype::config;
+                    req["configType"] = configType;
+                    req["target"] = target;
+                    req["subId"] = subId;
+                    req["scope"] = scope;
+                    req["domain"] = domain;
+                    req["identifier"] = ident;
+                    req["body"] = body;
+                    req[wmember::seq] = n;
+                    return vexawire::encodeFrame(req);
+                },
+                wtype::configAnswer, nullptr);
             if (!seq) return 0;
             r->dwAsyncHandle = seq;
             return ok();
