@@ -4,6 +4,8 @@
 #include "common/StatusList.h"
 #include "vexadev/VexaDevPlugin.h"
 
+#include <unordered_map>
+
 // The host's result codes are the listed ones.
 static_assert(VEXA_OK == vexa::status::kSuccess, "VEXA_OK");
 static_assert(VEXA_ERR_STATE == vexa::status::kFailed, "VEXA_ERR_STATE");
@@ -93,9 +95,20 @@ bool buildStatusDocument(uint32_t errorCode, Json::Value& doc, uint32_t& httpSta
 }
 
 std::string statusDocumentText(uint32_t errorCode) {
-    Json::Value doc(Json::objectValue);
-    uint32_t http = 0;
-    return buildStatusDocument(errorCode, doc, http) ? vexa::writeJson(doc) : std::string();
+    // Written once per listed code: most host calls end with one of these fixed documents.
+    static const std::unordered_map<uint32_t, std::string> texts = [] {
+        std::unordered_map<uint32_t, std::string> m;
+        Json::Value doc;
+        uint32_t http = 0;
+#define VEXA_STATUS_TEXT(name, code, key, msg)                                     \
+    doc = Json::Value(Json::objectValue);                                          \
+    if (buildStatusDocument(code, doc, http)) m.emplace(code, vexa::writeJson(doc));
+        VEXA_STATUS_MAP(VEXA_STATUS_TEXT)
+#undef VEXA_STATUS_TEXT
+        return m;
+    }();
+    const auto it = texts.find(errorCode);
+    return it == texts.end() ? std::string() : it->second;
 }
 
 const char* statusSubKey(uint32_t errorCode) {

@@ -1,7 +1,7 @@
 #include "gateway/UrlMatch.h"
 
 #include <cstdint>
-#include <vector>
+#include <string_view>
 
 namespace {
 
@@ -44,20 +44,6 @@ size_t findParam(const std::string& uri, const std::string& name) {
     return std::string::npos;
 }
 
-std::vector<std::string> splitSlash(const std::string& s) {
-    std::vector<std::string> out;
-    size_t start = 0;
-    for (;;) {
-        const size_t slash = s.find('/', start);
-        if (slash == std::string::npos) {
-            out.push_back(s.substr(start));
-            return out;
-        }
-        out.push_back(s.substr(start, slash - start));
-        start = slash + 1;
-    }
-}
-
 }  // namespace
 
 std::string urlPath(const std::string& uri) {
@@ -98,18 +84,22 @@ bool matchUrl(const std::string& uri, const std::string& pattern, int nArgs) {
 }
 
 bool matchUrlIgnore(const std::string& path, const std::string& pattern) {
-    const std::vector<std::string> a = splitSlash(path);
-    const std::vector<std::string> b = splitSlash(pattern);
-    if (a.size() != b.size()) return false;
+    // Segment by segment, in place: every route is tried against every request.
+    size_t a = 0, b = 0;
     int ignored = 0;
-    for (size_t i = 0; i < b.size(); ++i) {
-        if (b[i] == "IGNORE") {
+    for (;;) {
+        const size_t ae = path.find('/', a), be = pattern.find('/', b);
+        const std::string_view as(path.data() + a, (ae == std::string::npos ? path.size() : ae) - a);
+        const std::string_view bs(pattern.data() + b, (be == std::string::npos ? pattern.size() : be) - b);
+        if (bs == "IGNORE") {
             if (++ignored > kMaxArgs) return false;
-            continue;
+        } else if (as != bs) {
+            return false;
         }
-        if (a[i] != b[i]) return false;
+        if (ae == std::string::npos || be == std::string::npos) return ae == be;
+        a = ae + 1;
+        b = be + 1;
     }
-    return true;
 }
 
 bool isJsonFormat(const std::string& uri) { return uri.find("format=json") != std::string::npos; }

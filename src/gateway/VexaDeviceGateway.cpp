@@ -337,10 +337,8 @@ uint32_t ovixGateway(CVexaDevice& dev, DeviceChannel& ch, const char* szConfigJs
         int32_t result = dispatch(dev, ch, szConfigJson, response);
         if (response.empty()) {
             const uint32_t code = result == 0 ? 1u : static_cast<uint32_t>(result);
-            Json::Value doc(Json::objectValue);
-            uint32_t http = 0;
-            if (!buildStatusDocument(code, doc, http)) buildStatusDocument(kInvalidOperation, doc, http);
-            response = vexa::writeJson(doc);
+            response = statusDocumentText(code);
+            if (response.empty()) response = statusDocumentText(kInvalidOperation);
             LOG_DEV(2, F, "rsp: %s", vexa::logText(response).c_str());
         }
     } catch (...) {

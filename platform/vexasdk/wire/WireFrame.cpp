@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
 
+#include <array>
 #include <cstring>
 #include <memory>
 #include <ostream>
@@ -56,30 +57,37 @@ protected:
     }
 };
 
+// How the compact writer treats each byte inside a string: 0 as it is, 1 a named escape, 2 a
+// control byte it writes as \u00XX.
+constexpr std::array<uint8_t, 256> kQuoteClass = [] {
+    std::array<uint8_t, 256> t{};
+    for (int c = 0; c < 0x20; ++c) t[c] = 2;
+    for (unsigned char c : {'"', '\\', '\b', '\f', '\n', '\r', '\t'}) t[c] = 1;
+    return t;
+}();
+
 // A JSON string as the compact writer quotes it; false for control bytes other than the named
 // escapes (rare: those go through the writer itself).
 bool appendQuoted(std::string& out, const char* p, const char* e) {
     out.push_back('"');
-    const char* run = p;
-    for (; p != e; ++p) {
-        const char* esc;
-        switch (*p) {
-            case '"': esc = "\\\""; break;
-            case '\\': esc = "\\\\"; break;
-            case '\b': esc = "\\b"; break;
-            case '\f': esc = "\\f"; break;
-            case '\n': esc = "\\n"; break;
-            case '\r': esc = "\\r"; break;
-            case '\t': esc = "\\t"; break;
-            default:
-                if (static_cast<unsigned char>(*p) < 0x20) return false;
-                continue;
-        }
+    while (p != e) {
+        const char* run = p;
+        while (p != e && kQuoteClass[static_cast<unsigned char>(*p)] == 0) ++p;
         out.append(run, static_cast<size_t>(p - run));
-        out.append(esc);
-        run = p + 1;
+        if (p == e) break;
+        const char c = *p++;
+        if (kQuoteClass[static_cast<unsigned char>(c)] == 2) return false;
+        char esc[2] = {'\\', c};
+        switch (c) {
+            case '\b': esc[1] = 'b'; break;
+            case '\f': esc[1] = 'f'; break;
+            case '\n': esc[1] = 'n'; break;
+            case '\r': esc[1] = 'r'; break;
+            case '\t': esc[1] = 't'; break;
+            default: break;  // quote and backslash stand for themselves
+        }
+        out.append(esc, 2);
     }
-    out.append(run, static_cast<size_t>(e - run));
     out.push_back('"');
     return true;
 }
