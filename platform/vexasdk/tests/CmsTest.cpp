@@ -540,6 +540,41 @@ TEST(WireFrame, DirectWriterMatchesTheLibraryWriter) {
         EXPECT_EQ(vexawire::encodeFrame(v).substr(4), Json::writeString(b, v)) << Json::writeString(b, v);
 }
 
+// Flat frames are read without the library's reader: every body, flat or not, valid or not,
+// decodes to exactly what that reader makes of it.
+TEST(WireFrame, FlatBodiesDecodeAsTheLibraryReaderDoes) {
+    Json::CharReaderBuilder b;
+    b["stackLimit"] = 64;
+    b["collectComments"] = false;
+    b["allowComments"] = false;
+    b["failIfExtra"] = true;
+    const std::unique_ptr<Json::CharReader> ref(b.newCharReader());
+    const std::string bodies[] = {
+        R"({"type":"x"})", R"(  {"type" : "x" ,"a":1}  )", "\t{\r\n\"type\":\"x\"}\n", R"({"type":"x","a":{}})",
+        R"({"type":"q\"\\\/\b\f\n\r\t"})", R"({"type":"\u00e9"})", "{\"type\":\"\xc3\xa9\xff\"}",
+        "{\"type\":\"a\x01\"}", R"({"type":"x\q"})", R"({"type":"x)", R"({"type":"x"} z)", R"({"type":"x",})",
+        R"({"type":"x","n":0,"m":-0,"i":9223372036854775807,"j":9223372036854775808})",
+        R"({"type":"x","u":18446744073709551615,"v":18446744073709551616,"w":-9223372036854775808})",
+        R"({"type":"x","k":-9223372036854775809})", R"({"type":"x","f":1.5})", R"({"type":"x","e":1e3})",
+        R"({"type":"x","z":012})", R"({"type":"x","d":-})", R"({"type":"x","d":12ab})",
+        R"({"type":"x","t":true,"f":false,"n":null})", R"({"type":"x","t":truex})", R"({"type":"x","t":tru)",
+        R"({"type":"x","a":1,"a":null})", R"({"type":"x","a":null,"a":"s"})", R"({"type":1})", R"({"a":"x"})",
+        R"({})", R"([])", R"("x")", "", "{", R"({"type":"x",,"a":1})", R"({"type":"x" "a":1})",
+        R"({"":"e","type":"x"})", R"({"type":"x","a":[1]})", "\xef\xbb\xbf{\"type\":\"x\"}", R"({"type":"x"/**/})",
+    };
+    for (const std::string& body : bodies) {
+        Json::Value want, got;
+        std::string errs, why;
+        const bool refOk = ref->parse(body.data(), body.data() + body.size(), &want, &errs) && want.isObject() &&
+                           want["type"].isString();
+        const bool ok = vexawire::decodeBody(body.data(), body.size(), got, why);
+        EXPECT_EQ(ok, refOk) << body;
+        if (!ok || !refOk) continue;
+        EXPECT_EQ(got, want) << body;
+        for (const auto& name : want.getMemberNames()) EXPECT_EQ(got[name].type(), want[name].type()) << body << " " << name;
+    }
+}
+
 // The member-by-member writer: the library's bytes for the same members, or nothing when a name
 // comes out of order or a text needs the library's own escaping.
 TEST(WireFrame, FlatFrameMatchesTheLibraryWriterOrGivesWay) {

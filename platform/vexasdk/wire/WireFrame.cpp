@@ -131,6 +131,137 @@ bool appendFlat(std::string& out, const Json::Value& msg) {
     return true;
 }
 
+bool jsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// The common frame, one flat object of texts, integers, booleans and nulls, read straight into
+// the value the reader builds for it; false for anything else (nesting, fractions, \u escapes,
+// raw control bytes, comments, trailing commas, a leading zero), left to the reader and its checks.
+class FlatReader {
+public:
+    FlatReader(const char* p, const char* e) : m_p(p), m_e(e) {}
+
+    bool read(Json::Value& out) {
+        skip();
+        if (!eat('{')) return false;
+        out = Json::Value(Json::objectValue);
+        skip();
+        if (eat('}')) return end();
+        for (;;) {
+            skip();
+            if (!text(m_key)) return false;
+            skip();
+            if (!eat(':')) return false;
+            skip();
+            if (!value(out[m_key])) return false;
+            skip();
+            if (eat('}')) return end();
+            if (!eat(',')) return false;
+        }
+    }
+
+private:
+    void skip() {
+        while (m_p != m_e && jsonSpace(*m_p)) ++m_p;
+    }
+    bool eat(char c) {
+        if (m_p == m_e || *m_p != c) return false;
+        ++m_p;
+        return true;
+    }
+    bool end() {
+        skip();
+        return m_p == m_e;
+    }
+    // A value ends where a member does.
+    bool delimited() const { return m_p != m_e && (jsonSpace(*m_p) || *m_p == ',' || *m_p == '}'); }
+    bool literal(const char* word, size_t n) {
+        if (static_cast<size_t>(m_e - m_p) < n || memcmp(m_p, word, n) != 0) return false;
+        m_p += n;
+        return delimited();
+    }
+
+    bool text(std::string& s) {
+        if (!eat('"')) return false;
+        s.clear();
+        const char* run = m_p;
+        while (m_p != m_e) {
+            const unsigned char c = static_cast<unsigned char>(*m_p);
+            if (c == '"') {
+                s.append(run, static_cast<size_t>(m_p - run));
+                ++m_p;
+                return true;
+            }
+            if (c < 0x20) return false;
+            if (c != '\\') {
+                ++m_p;
+                continue;
+            }
+            s.append(run, static_cast<size_t>(m_p - run));
+            if (++m_p == m_e) return false;
+            switch (*m_p) {
+                case '"': s.push_back('"'); break;
+                case '\\': s.push_back('\\'); break;
+                case '/': s.push_back('/'); break;
+                case 'b': s.push_back('\b'); break;
+                case 'f': s.push_back('\f'); break;
+                case 'n': s.push_back('\n'); break;
+                case 'r': s.push_back('\r'); break;
+                case 't': s.push_back('\t'); break;
+                default: return false;
+            }
+            run = ++m_p;
+        }
+        return false;
+    }
+
+    bool value(Json::Value& v) {
+        if (m_p == m_e) return false;
+        switch (*m_p) {
+            case '"': {
+                std::string s;
+                if (!text(s)) return false;
+                v = Json::Value(std::move(s));
+                return true;
+            }
+            case 't': return literal("true", 4) && (v = true, true);
+            case 'f': return literal("false", 5) && (v = false, true);
+            case 'n': return literal("null", 4) && (v = Json::Value(), true);
+            default: return integer(v);
+        }
+    }
+
+    // As the reader decodes integers: within int64 signed, above it unsigned, beyond either a
+    // double (not taken here).
+    bool integer(Json::Value& v) {
+        const bool neg = eat('-');
+        const char* digits = m_p;
+        uint64_t n = 0;
+        while (m_p != m_e && *m_p >= '0' && *m_p <= '9') {
+            const unsigned d = static_cast<unsigned>(*m_p - '0');
+            if (n > (UINT64_MAX - d) / 10) return false;
+            n = n * 10 + d;
+            ++m_p;
+        }
+        const size_t len = static_cast<size_t>(m_p - digits);
+        if (len == 0 || (len > 1 && *digits == '0') || !delimited()) return false;
+        constexpr uint64_t kMaxSigned = static_cast<uint64_t>(INT64_MAX);
+        if (!neg) {
+            v = n <= kMaxSigned ? Json::Value(static_cast<Json::LargestInt>(n)) : Json::Value(static_cast<Json::LargestUInt>(n));
+        } else if (n <= kMaxSigned) {
+            v = Json::Value(-static_cast<Json::LargestInt>(n));
+        } else if (n == kMaxSigned + 1) {
+            v = Json::Value(Json::Value::minLargestInt);
+        } else {
+            return false;
+        }
+        return true;
+    }
+
+    const char* m_p;
+    const char* m_e;
+    std::string m_key;
+};
+
 }  // namespace
 
 std::string encodeFrame(const Json::Value& msg) {
@@ -205,7 +336,7 @@ bool decodeBody(const char* data, size_t len, Json::Value& out, std::string& why
     }
     try {
         std::string errs;
-        if (!reader()->parse(data, data + len, &out, &errs)) {
+        if (!FlatReader(data, data + len).read(out) && (out = Json::Value(), !reader()->parse(data, data + len, &out, &errs))) {
             why = "body is not JSON";
             return false;
         }
