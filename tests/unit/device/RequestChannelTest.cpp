@@ -6,10 +6,12 @@
 #include <cstring>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "common/JsonUtil.h"
 #include "device/Context.h"
 #include "device/PendingRequests.h"
+#include "device/SpinGauge.h"
 #include "device/VexaDevice.h"
 #include "TestSupport.h"
 
@@ -255,3 +257,26 @@ TEST(RequestChannel, RefusedWithoutASession) {
 }
 
 }  // namespace
+
+// A lone waiter spins while recent answers came within the window, stops when they come late
+// (a busy machine), takes it up again when they are quick again, and one slow device does not
+// switch it off.
+TEST(SpinGauge, FollowsHowLongRecentAnswersTook) {
+    struct Step { uint64_t us; int times; bool spins; };
+    struct Row { const char* name; std::vector<Step> steps; };
+    const Row rows[] = {
+        {"fresh", {{0, 0, true}}},
+        {"quick answers", {{40, 30, true}}},
+        {"late answers", {{40, 30, true}, {90, 30, false}}},
+        {"quick again", {{90, 30, false}, {20, 30, true}}},
+        {"one device took seconds", {{40, 30, true}, {5000000, 1, true}, {40, 1, true}}},
+        {"a run of time-outs", {{40, 30, true}, {5000000, 4, false}}},
+    };
+    for (const Row& row : rows) {
+        SpinGauge g;
+        for (const Step& s : row.steps) {
+            for (int i = 0; i < s.times; ++i) g.record(s.us);
+            EXPECT_EQ(g.worthIt(), s.spins) << row.name << " after " << s.times << " x " << s.us << " us";
+        }
+    }
+}
