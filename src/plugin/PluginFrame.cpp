@@ -1,8 +1,8 @@
 #include "plugin/PluginFrame.h"
 
 #include <atomic>
-#include <map>
 #include <mutex>
+#include <unordered_map>
 
 #include "common/Log.h"
 #include "vexadev/VexaDevPlugin.h"
@@ -13,7 +13,7 @@ struct Frame {
     std::atomic<bool> initialised{false};
     std::mutex stateLock;  // Init / Fini
     std::mutex liveLock;
-    std::map<void*, std::shared_ptr<CDevBase>> live;
+    std::unordered_map<void*, std::shared_ptr<CDevBase>> live;
     const PluginHooks* hooks = nullptr;
 };
 

@@ -15,6 +15,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <map>
+#include <unordered_map>
 #include <mutex>
 #include <vector>
 
@@ -84,8 +85,8 @@ struct CmsLib final : vexasdk::LibraryCore {
     void* msgUser = nullptr;
     std::string topic;
 
-    std::map<int32_t, std::shared_ptr<CmsSession>> sessions;
-    std::map<std::string, int32_t> byDevice;
+    std::unordered_map<int32_t, std::shared_ptr<CmsSession>> sessions;
+    std::unordered_map<std::string, int32_t> byDevice;
     std::map<uint32_t, Pending> pending;
     PendingList finiLeft;  // requests still waiting when Fini dropped the tables
     uint32_t nextSeq = 1;
