@@ -51,6 +51,7 @@ struct Worker {
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard;
     std::thread thread;
     std::vector<std::weak_ptr<LinkImpl>> links;  // links with a place in the sweep
+    size_t sweepAt = 0;                           // where the next slice of the sweep starts
 
     void armSweep();
 };
@@ -444,13 +445,19 @@ private:
     uint16_t m_peerPort = 0;
 };
 
+// Every link is looked at once per kSweepMs, a slice at a time: one turn of the I/O thread that
+// walked thousands of links would keep the answers that arrive meanwhile waiting behind it.
+constexpr unsigned kSweepSlices = 20;
+
 void Worker::armSweep() {
-    sweep.expires_after(std::chrono::milliseconds(kSweepMs));
+    sweep.expires_after(std::chrono::milliseconds(kSweepMs) / kSweepSlices);
     sweep.async_wait([this](const std::error_code& ec) {
         if (ec) return;
         const auto now = std::chrono::steady_clock::now();
         std::vector<std::shared_ptr<LinkImpl>> due;
-        for (size_t i = 0; i < links.size();) {
+        size_t i = sweepAt < links.size() ? sweepAt : 0;
+        if (i == 0) Admission::instance().flushLine();  // once a round
+        for (size_t budget = links.size() / kSweepSlices + 1; budget > 0 && i < links.size(); --budget) {
             auto l = links[i].lock();
             if (!l) {  // dropped without finishing: forget its place
                 links[i] = std::move(links.back());
@@ -462,9 +469,9 @@ void Worker::armSweep() {
             if (l->due(now)) due.push_back(std::move(l));
             ++i;
         }
+        sweepAt = i;
         // Handlers close links (and so leave the list) while they run.
         for (auto& l : due) l->fireTimer();
-        Admission::instance().flushLine();
         armSweep();
     });
 }
