@@ -8,6 +8,7 @@
 #include <memory>
 #include <ostream>
 #include <streambuf>
+#include <string_view>
 
 namespace vexawire {
 
@@ -301,8 +302,9 @@ bool FlatFrame::member(const char* name) {
     if (!m_ok) return false;
     const size_t n = strlen(name);
     // The writer's order: byte-wise, a prefix first.
-    if (m_out.size() > 5 && m_last.compare(0, m_last.size(), name, n) >= 0) return m_ok = false;
-    m_last.assign(name, n);
+    if (m_last && std::string_view(m_last, m_lastLen) >= std::string_view(name, n)) return m_ok = false;
+    m_last = name;
+    m_lastLen = n;
     if (m_out.size() > 5) m_out.push_back(',');
     if (!appendQuoted(m_out, name, name + n)) return m_ok = false;
     m_out.push_back(':');

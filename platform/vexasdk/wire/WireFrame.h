@@ -20,8 +20,9 @@ std::string encodeFrame(const Json::Value& msg);
 
 // A flat frame written member by member, for paths that send one per request: the bytes
 // encodeFrame writes for the same members, which go in the order it writes them (by name,
-// byte-wise). finish() is empty when a name came out of order or a text holds a control byte
-// the escapes do not name; the caller then builds a Json::Value.
+// byte-wise; names are kept by pointer until finish()). finish() is empty when a name came out
+// of order or a text holds a control byte the escapes do not name; the caller then builds a
+// Json::Value.
 class FlatFrame {
 public:
     FlatFrame();
@@ -33,7 +34,8 @@ public:
 private:
     bool member(const char* name);
     std::string m_out;
-    std::string m_last;
+    const char* m_last = nullptr;  // the previous name (the caller's, alive until finish)
+    size_t m_lastLen = 0;
     bool m_ok = true;
 };
 
