@@ -258,19 +258,19 @@ TEST(RequestChannel, RefusedWithoutASession) {
 
 }  // namespace
 
-// A lone waiter spins while recent answers came within the window, stops when they come late
-// (a busy machine), takes it up again when they are quick again, and one slow device does not
-// switch it off.
-TEST(SpinGauge, FollowsHowLongRecentAnswersTook) {
+// A lone waiter spins while recent answers came within the window, stops when they mostly come
+// late (a busy machine), takes it up again when they are quick again, and one slow device does
+// not switch it off.
+TEST(SpinGauge, FollowsHowManyRecentAnswersCameWithinTheWindow) {
     struct Step { uint64_t us; int times; bool spins; };
     struct Row { const char* name; std::vector<Step> steps; };
     const Row rows[] = {
         {"fresh", {{0, 0, true}}},
-        {"quick answers", {{40, 30, true}}},
-        {"late answers", {{40, 30, true}, {90, 30, false}}},
-        {"quick again", {{90, 30, false}, {20, 30, true}}},
-        {"one device took seconds", {{40, 30, true}, {5000000, 1, true}, {40, 1, true}}},
-        {"a run of time-outs", {{40, 30, true}, {5000000, 4, false}}},
+        {"quick answers", {{40, 40, true}}},
+        {"late answers", {{40, 40, true}, {90, 40, false}}},
+        {"quick again", {{90, 40, false}, {20, 40, true}}},
+        {"one device took seconds", {{40, 40, true}, {5000000, 1, true}, {40, 1, true}}},
+        {"a run of time-outs", {{40, 40, true}, {5000000, 8, false}}},
     };
     for (const Row& row : rows) {
         SpinGauge g;
