@@ -601,5 +601,12 @@ TEST(WireFrame, FlatFrameMatchesTheLibraryWriterOrGivesWay) {
         if (row.writes) {
             EXPECT_EQ(got, vexawire::encodeFrame(v));
         }
+        // Given way or not, the members always come out as the writer's frame.
+        EXPECT_EQ(vexawire::encodeMembers([&](auto& m) {
+                      for (const auto& [name, text] : row.texts) m.text(name.c_str(), text);
+                      m.number("zz", 4294967296u);
+                  }),
+                  vexawire::encodeFrame(v))
+            << row.texts.front().first;
     }
 }

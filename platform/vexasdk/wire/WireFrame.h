@@ -21,8 +21,8 @@ std::string encodeFrame(const Json::Value& msg);
 // A flat frame written member by member, for paths that send one per request: the bytes
 // encodeFrame writes for the same members, which go in the order it writes them (by name,
 // byte-wise; names are kept by pointer until finish()). finish() is empty when a name came out
-// of order or a text holds a control byte the escapes do not name; the caller then builds a
-// Json::Value.
+// of order or a text holds a control byte the escapes do not name: encodeMembers then builds a
+// Json::Value instead.
 class FlatFrame {
 public:
     FlatFrame();
@@ -38,6 +38,26 @@ private:
     size_t m_lastLen = 0;
     bool m_ok = true;
 };
+
+// The same members into a Json::Value.
+struct ValueMembers {
+    Json::Value value{Json::objectValue};
+    ValueMembers& text(const char* name, const std::string& s) { return value[name] = s, *this; }
+    ValueMembers& number(const char* name, uint64_t v) { return value[name] = static_cast<Json::UInt64>(v), *this; }
+};
+
+// The frame of the members `put(sink)` hands to a sink (FlatFrame or ValueMembers, in the
+// writer's order): written directly, or through a Json::Value when the direct writer gives way.
+template <class Put>
+std::string encodeMembers(const Put& put) {
+    FlatFrame f;
+    put(f);
+    std::string out = f.finish();
+    if (!out.empty()) return out;
+    ValueMembers v;
+    put(v);
+    return encodeFrame(v.value);
+}
 
 // Parses one frame body. Fails (with a reason) unless the body is exactly one JSON object
 // holding a string "type": no NUL byte, comment or other text around it. Never throws.

@@ -968,28 +968,17 @@ VEXA_BOOL VEXA_SDK_CALL VEXA_CMS_ConfigDev(int32_t userHandle, uint32_t configTy
             const uint32_t seq = startEncoded(
                 userHandle,
                 [&](uint32_t n) {
-                    std::string f = vexawire::FlatFrame()
-                                        .text("body", body)
-                                        .number("configType", configType)
-                                        .text("domain", domain)
-                                        .text("identifier", ident)
-                                        .text("scope", scope)
-                                        .number(wmember::seq, n)
-                                        .text("subId", subId)
-                                        .text("target", target)
-                                        .text(wmember::type, wtype::config)
-                                        .finish();
-                    if (!f.empty()) return f;
-                    req[wmember::type] = wtype::config;
-                    req["configType"] = configType;
-                    req["target"] = target;
-                    req["subId"] = subId;
-                    req["scope"] = scope;
-                    req["domain"] = domain;
-                    req["identifier"] = ident;
-                    req["body"] = body;
-                    req[wmember::seq] = n;
-                    return vexawire::encodeFrame(req);
+                    return vexawire::encodeMembers([&](auto& m) {
+                        m.text("body", body)
+                            .number("configType", configType)
+                            .text("domain", domain)
+                            .text("identifier", ident)
+                            .text("scope", scope)
+                            .number(wmember::seq, n)
+                            .text("subId", subId)
+                            .text("target", target)
+                            .text(wmember::type, wtype::config);
+                    });
                 },
                 wtype::configAnswer, nullptr);
             if (!seq) return 0;
