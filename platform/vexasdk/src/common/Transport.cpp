@@ -51,10 +51,23 @@ struct Worker {
     std::optional<asio::executor_work_guard<asio::io_context::executor_type>> guard;
     std::thread thread;
     std::vector<std::weak_ptr<LinkImpl>> links;  // links with a place in the sweep
-    size_t sweepAt = 0;                           // where the next slice of the sweep starts
+    // Beside each link: the steady-clock millisecond before which the sweep need not look at it.
+    // Frames only move a time-out later, so a link is looked at about once per time-out, not on
+    // every pass, and the pass reads one array instead of touching every link.
+    std::vector<int64_t> lookAt;
+    size_t sweepAt = 0;  // where the next slice of the sweep starts
 
     void armSweep();
+    void dropSlot(size_t i);
 };
+
+int64_t steadyMs(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+// How often a link without a time-out is still looked at: a link dropped without finishing
+// leaves its place then.
+constexpr int64_t kIdleLookMs = 10000;
 
 thread_local const Engine::Impl* t_engine = nullptr;
 thread_local Worker* t_worker = nullptr;
@@ -93,6 +106,7 @@ public:
         if (m_closed) return;
         m_slot = m_worker.links.size();
         m_worker.links.push_back(shared_from_this());
+        m_worker.lookAt.push_back(nextLook(std::chrono::steady_clock::now()));
         startRead();
     }
 
@@ -212,6 +226,15 @@ public:
         m_timerMs = ms > kMaxTimerMs ? kMaxTimerMs : ms;
         m_timerReset = resetOnFrame;
         m_armedAt = m_lastFrame = std::chrono::steady_clock::now();
+        if (t_worker == &m_worker) {
+            if (m_slot < m_worker.lookAt.size()) m_worker.lookAt[m_slot] = nextLook(m_armedAt);
+        } else {
+            auto self = shared_from_this();
+            asio::post(m_worker.io, [self] {
+                if (self->m_slot < self->m_worker.lookAt.size())
+                    self->m_worker.lookAt[self->m_slot] = self->nextLook(std::chrono::steady_clock::now());
+            });
+        }
     }
 
     const std::string& peerAddress() const override { return m_peerAddr; }
@@ -267,6 +290,13 @@ public:
         if (m_timerMs == 0 || m_closed) return false;
         const auto from = m_timerReset && m_lastFrame > m_armedAt ? m_lastFrame : m_armedAt;
         return now - from >= std::chrono::milliseconds(static_cast<int64_t>(m_timerMs));
+    }
+
+    // The earliest the time-out can be due; frames since only make it later.
+    int64_t nextLook(std::chrono::steady_clock::time_point now) const {
+        if (m_timerMs == 0 || m_closed) return steadyMs(now) + kIdleLookMs;
+        const auto from = m_timerReset && m_lastFrame > m_armedAt ? m_lastFrame : m_armedAt;
+        return steadyMs(from) + static_cast<int64_t>(m_timerMs);
     }
 
     void fireTimer() {
@@ -445,8 +475,8 @@ private:
     uint16_t m_peerPort = 0;
 };
 
-// Every link is looked at once per kSweepMs, a slice at a time: one turn of the I/O thread that
-// walked thousands of links would keep the answers that arrive meanwhile waiting behind it.
+// The links' due times are read once per kSweepMs, a slice at a time: one turn of the I/O thread
+// that walked thousands of links would keep the answers that arrive meanwhile waiting behind it.
 constexpr unsigned kSweepSlices = 20;
 
 void Worker::armSweep() {
@@ -454,19 +484,24 @@ void Worker::armSweep() {
     sweep.async_wait([this](const std::error_code& ec) {
         if (ec) return;
         const auto now = std::chrono::steady_clock::now();
+        const int64_t nowMs = steadyMs(now);
         std::vector<std::shared_ptr<LinkImpl>> due;
         size_t i = sweepAt < links.size() ? sweepAt : 0;
         if (i == 0) Admission::instance().flushLine();  // once a round
         for (size_t budget = links.size() / kSweepSlices + 1; budget > 0 && i < links.size(); --budget) {
-            auto l = links[i].lock();
-            if (!l) {  // dropped without finishing: forget its place
-                links[i] = std::move(links.back());
-                links.pop_back();
-                if (i < links.size())
-                    if (auto m = links[i].lock()) m->m_slot = i;
+            if (lookAt[i] > nowMs) {
+                ++i;
                 continue;
             }
-            if (l->due(now)) due.push_back(std::move(l));
+            auto l = links[i].lock();
+            if (!l) {  // dropped without finishing: forget its place
+                dropSlot(i);
+                continue;
+            }
+            if (l->due(now))
+                due.push_back(std::move(l));
+            else
+                lookAt[i] = l->nextLook(now);
             ++i;
         }
         sweepAt = i;
@@ -634,15 +669,18 @@ void LinkImpl::finish() {
     m_timerMs = 0;
     m_linger.cancel();
     m_later.cancel();
-    auto& v = m_worker.links;
-    if (m_slot < v.size()) {
-        v[m_slot] = std::move(v.back());
-        v.pop_back();
-        if (m_slot < v.size())
-            if (auto moved = v[m_slot].lock()) moved->m_slot = m_slot;
-    }
+    if (m_slot < m_worker.links.size()) m_worker.dropSlot(m_slot);
     m_slot = SIZE_MAX;
     if (auto owner = m_owner.lock()) owner->forget(m_key);
+}
+
+void Worker::dropSlot(size_t i) {
+    links[i] = std::move(links.back());
+    links.pop_back();
+    lookAt[i] = lookAt.back();
+    lookAt.pop_back();
+    if (i < links.size())
+        if (auto moved = links[i].lock()) moved->m_slot = i;
 }
 
 // Waits for a number of completions that may happen on other threads.
