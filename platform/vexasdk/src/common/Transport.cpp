@@ -55,7 +55,6 @@ struct Worker {
     // Frames only move a time-out later, so a link is looked at about once per time-out, not on
     // every pass, and the pass reads one array instead of touching every link.
     std::vector<int64_t> lookAt;
-    size_t sweepAt = 0;  // where the next slice of the sweep starts
 
     void armSweep();
     void dropSlot(size_t i);
@@ -475,20 +474,17 @@ private:
     uint16_t m_peerPort = 0;
 };
 
-// The links' due times are read once per kSweepMs, a slice at a time: one turn of the I/O thread
-// that walked thousands of links would keep the answers that arrive meanwhile waiting behind it.
-constexpr unsigned kSweepSlices = 20;
-
+// Once per kSweepMs: reading the due times of thousands of links is a few microseconds, and
+// only the few that may be due are looked at.
 void Worker::armSweep() {
-    sweep.expires_after(std::chrono::milliseconds(kSweepMs) / kSweepSlices);
+    sweep.expires_after(std::chrono::milliseconds(kSweepMs));
     sweep.async_wait([this](const std::error_code& ec) {
         if (ec) return;
+        Admission::instance().flushLine();
         const auto now = std::chrono::steady_clock::now();
         const int64_t nowMs = steadyMs(now);
         std::vector<std::shared_ptr<LinkImpl>> due;
-        size_t i = sweepAt < links.size() ? sweepAt : 0;
-        if (i == 0) Admission::instance().flushLine();  // once a round
-        for (size_t budget = links.size() / kSweepSlices + 1; budget > 0 && i < links.size(); --budget) {
+        for (size_t i = 0; i < links.size();) {
             if (lookAt[i] > nowMs) {
                 ++i;
                 continue;
@@ -504,7 +500,6 @@ void Worker::armSweep() {
                 lookAt[i] = l->nextLook(now);
             ++i;
         }
-        sweepAt = i;
         // Handlers close links (and so leave the list) while they run.
         for (auto& l : due) l->fireTimer();
         armSweep();
