@@ -287,15 +287,18 @@ public:
     // The sweep: whether the armed time-out passed by now.
     bool due(std::chrono::steady_clock::time_point now) const {
         if (m_timerMs == 0 || m_closed) return false;
-        const auto from = m_timerReset && m_lastFrame > m_armedAt ? m_lastFrame : m_armedAt;
-        return now - from >= std::chrono::milliseconds(static_cast<int64_t>(m_timerMs));
+        return now - timedFrom() >= std::chrono::milliseconds(static_cast<int64_t>(m_timerMs));
+    }
+
+    // Where the armed time-out counts from: the last frame, when frames reset it.
+    std::chrono::steady_clock::time_point timedFrom() const {
+        return m_timerReset && m_lastFrame > m_armedAt ? m_lastFrame : m_armedAt;
     }
 
     // The earliest the time-out can be due; frames since only make it later.
     int64_t nextLook(std::chrono::steady_clock::time_point now) const {
         if (m_timerMs == 0 || m_closed) return steadyMs(now) + kIdleLookMs;
-        const auto from = m_timerReset && m_lastFrame > m_armedAt ? m_lastFrame : m_armedAt;
-        return steadyMs(from) + static_cast<int64_t>(m_timerMs);
+        return steadyMs(timedFrom()) + static_cast<int64_t>(m_timerMs);
     }
 
     void fireTimer() {
