@@ -102,20 +102,20 @@ void writeConfig(const Opts& o) {
     cfg << "</config>";
 }
 
-// Starts devsim processes for dev<first> .. dev<first+count-1>, at most `per` devices each.
+// Starts devsim processes for <prefix><first> .. <prefix><first+count-1>, at most `per` devices each.
 std::vector<pid_t> startDevsims(const std::string& bin, uint16_t reg, long first, long count, long per,
-                                const std::vector<std::string>& extra) {
+                                const std::vector<std::string>& extra, const std::string& prefix = "dev") {
     std::vector<pid_t> out;
     for (long start = first; start < first + count; start += per) {
         const long n = std::min(per, first + count - start);
-        out.push_back(vload::spawn(bin + "/devsim", vload::devsimArgs(reg, "dev", start, n, "load-key", extra)));
+        out.push_back(vload::spawn(bin + "/devsim", vload::devsimArgs(reg, prefix, start, n, "load-key", extra)));
     }
     return out;
 }
 
-// One host thread sends device-API requests for `seconds`, round robin over slots [0, n) that
-// are on line. Latencies in microseconds.
-std::vector<double> requestLoad(vload::LoadHost& h, size_t n, int seconds, long& failed) {
+// One host thread sends device-API requests for `seconds`, round robin over slots
+// [first, first + n) that are on line. Latencies in microseconds.
+std::vector<double> requestLoad(vload::LoadHost& h, size_t first, size_t n, int seconds, long& failed) {
     const char* env = "{\"method\":\"PUT\",\"uri\":\"/OVIX/SecurityCP/control/arm/1?format=json&ways=away\",\"body\":\"\"}";
     std::vector<double> us;
     failed = 0;
@@ -131,8 +131,8 @@ std::vector<double> requestLoad(vload::LoadHost& h, size_t n, int seconds, long&
     size_t i = 0;
     char rsp[4096];
     while (SteadyClock::now() < end) {
-        for (size_t k = 0; k < n && !h.slot(i % n).online; ++k) ++i;
-        const gwhost::DeviceTables& d = h.slot(i++ % n).dev;
+        for (size_t k = 0; k < n && !h.slot(first + i % n).online; ++k) ++i;
+        const gwhost::DeviceTables& d = h.slot(first + i++ % n).dev;
         const auto a = SteadyClock::now();
         rsp[0] = 0;
         d.ovix->OVIX_GetwayImpl(d.handle, env, rsp, sizeof rsp, nullptr);
@@ -172,10 +172,11 @@ Json::Value latencyJson(std::vector<double> us, long failed, int devices) {
     return v;
 }
 
-// A login burst of dev<first>.. for `count` devices; they stay on line. Seconds from starting
+// A login burst of <prefix>1.. for `count` devices; they stay on line. Seconds from starting
 // the simulators to all on line (and from the first login to the last) into `out`.
 bool burst(vload::LoadHost& h, const std::string& bin, uint16_t reg, long count, long per, int loginRate,
-           std::vector<pid_t>& children, Json::Value& out, long onlineBefore) {
+           std::vector<pid_t>& children, Json::Value& out, long onlineBefore,
+           const std::string& prefix = "dev") {
     h.resetBurst();
     const int64_t t0ns = vload::monoNs();
     const auto t0 = SteadyClock::now();
@@ -185,7 +186,7 @@ bool burst(vload::LoadHost& h, const std::string& bin, uint16_t reg, long count,
     });
     std::vector<std::string> extra{"--equipment", "none", "--reconnect", "--reconnect-delay", "1", "--duration", "3600"};
     if (loginRate > 0) extra.insert(extra.end(), {"--login-rate", std::to_string(loginRate)});
-    children = startDevsims(bin, reg, 1, count, per, extra);
+    children = startDevsims(bin, reg, 1, count, per, extra, prefix);
     const bool all = waitFor([&] { return h.onlineNow >= onlineBefore + count; }, 60 + count / 100.0);
     const double firstToLast = (h.lastLoginNs - h.firstLoginNs) / 1e9;
     const double total = (h.lastLoginNs - t0ns) / 1e9;
@@ -201,12 +202,12 @@ bool burst(vload::LoadHost& h, const std::string& bin, uint16_t reg, long count,
     return all;
 }
 
-bool logoutAll(vload::LoadHost& h, std::vector<pid_t>& children, long count) {
+bool logoutAll(vload::LoadHost& h, std::vector<pid_t>& children, long count, long staying = 0) {
     const auto t0 = SteadyClock::now();
     const long before = h.logouts;
     setPhase([&h, count, before, t0] { return vload::countLine("logged out", h.logouts - before, count, t0); });
     for (pid_t pid : children) kill(pid, SIGTERM);
-    const bool ok = waitFor([&] { return h.onlineNow == 0; }, 60 + count / 200.0);
+    const bool ok = waitFor([&] { return h.onlineNow == staying; }, 60 + count / 200.0);
     stopChildren(children);
     return ok;
 }
@@ -226,40 +227,51 @@ int runScale(const Opts& o, const std::string& bin) {
     bool ok = true;
     std::vector<pid_t> children;
 
-    // Few devices on line: request latency without load.
+    // Probe devices, in a simulator of their own, stay on line throughout: requests to them
+    // with nothing else on line and again with all the others heartbeating show what the
+    // plug-in adds under load, without an answer queueing in a simulator behind the heartbeats
+    // of the thousands of other devices it plays.
+    h.addDevices("probe", 1, o.few, "load-key");
     h.addDevices("dev", 1, o.small, "load-key");
+    const size_t firstDev = static_cast<size_t>(o.few);
+    std::vector<pid_t> probes;
     Json::Value fewBurst;
-    ok &= burst(h, bin, reg, o.few, o.perProc, o.loginRate, children, fewBurst, 0);
+    ok &= burst(h, bin, reg, o.few, o.perProc, o.loginRate, probes, fewBurst, 0, "probe");
     long failed = 0;
     settle(h, o.settle);
     const std::string fewLoad0 = loadAverage();
-    std::vector<double> lat = requestLoad(h, o.few, o.measure, failed);
+    std::vector<double> lat = requestLoad(h, 0, o.few, o.measure, failed);
     r["requestsFew"] = latencyJson(lat, failed, o.few);
     r["requestsFew"]["loadAverageBefore"] = fewLoad0;
     r["requestsFew"]["loadAverageAfter"] = loadAverage();
-    ok &= logoutAll(h, children, o.few);
 
-    ok &= burst(h, bin, reg, o.small, o.perProc, o.loginRate, children, r["burstSmall"], 0);
+    ok &= burst(h, bin, reg, o.small, o.perProc, o.loginRate, children, r["burstSmall"], o.few);
     settle(h, o.settle);  // logging out with on-line set-ups in flight only adds noise to the log
-    ok &= logoutAll(h, children, o.small);
+    ok &= logoutAll(h, children, o.small, o.few);
 
     h.addDevices("dev", o.small + 1, o.devices - o.small, "load-key");
-    ok &= burst(h, bin, reg, o.devices, o.perProc, o.loginRate, children, r["burstLarge"], 0);
+    ok &= burst(h, bin, reg, o.devices, o.perProc, o.loginRate, children, r["burstLarge"], o.few);
     settle(h, o.settle);
     const double cpuHold0 = vload::cpuSeconds(0);
     double simCpu0 = 0, simCpu1 = 0;
     for (pid_t pid : children) simCpu0 += vload::cpuSeconds(pid);
     const std::string load0 = loadAverage();
-    lat = requestLoad(h, o.devices, o.measure, failed);
+    lat = requestLoad(h, firstDev, o.devices, o.measure, failed);
     for (pid_t pid : children) simCpu1 += vload::cpuSeconds(pid);
     r["requestsLarge"] = latencyJson(lat, failed, o.devices);
     r["requestsLarge"]["loadAverageBefore"] = load0;
     r["requestsLarge"]["loadAverageAfter"] = loadAverage();
     r["hostCpuSecDuringLargeRequests"] = vload::cpuSeconds(0) - cpuHold0;
     r["devsimCpuSecDuringLargeRequests"] = simCpu1 - simCpu0;
+    const std::string probeLoad0 = loadAverage();
+    lat = requestLoad(h, 0, o.few, o.measure, failed);
+    r["requestsProbesUnderLoad"] = latencyJson(lat, failed, o.few);
+    r["requestsProbesUnderLoad"]["loadAverageBefore"] = probeLoad0;
+    r["requestsProbesUnderLoad"]["loadAverageAfter"] = loadAverage();
     r["figuresAllOnline"] = figuresJson(vload::procFigures(0));
     r["onlineAfterRequests"] = static_cast<Json::Int64>(h.onlineNow.load());
-    ok &= logoutAll(h, children, o.devices);
+    ok &= logoutAll(h, children, o.devices, o.few);
+    ok &= logoutAll(h, probes, o.few);
     progress.stop();
 
     const double perSmall = r["burstSmall"]["usPerDevice"].asDouble();
@@ -269,6 +281,7 @@ int runScale(const Opts& o, const std::string& bin) {
     r["burstPerDeviceRatioFirstToLast"] = ffSmall > 0 ? r["burstLarge"]["usPerDeviceFirstToLast"].asDouble() / ffSmall : 0;
     const double p99few = r["requestsFew"]["p99us"].asDouble();
     r["requestP99Ratio"] = p99few > 0 ? r["requestsLarge"]["p99us"].asDouble() / p99few : 0;
+    r["requestP99RatioProbes"] = p99few > 0 ? r["requestsProbesUnderLoad"]["p99us"].asDouble() / p99few : 0;
     r["unexpectedStatuses"] = static_cast<Json::Int64>(h.other.load());
     r["finiResult"] = h.stop();
     r["peakRssKb"] = static_cast<Json::Int64>(vload::statusKb(0, "VmHWM"));
