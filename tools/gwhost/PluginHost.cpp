@@ -8,7 +8,9 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <random>
 
 namespace gwhost {
 
@@ -86,21 +88,51 @@ uint32_t transOrder(const DeviceTables& dev, const std::string& order, std::stri
     return rc;
 }
 
-uint16_t freeLoopbackPort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0) return 0;
+namespace {
+
+// Whether a TCP port on 127.0.0.1 can be bound now (0: any port; the bound port goes to `got`).
+bool bindsOnLoopback(uint16_t port, uint16_t& got) {
+    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0) return false;
     sockaddr_in a;
     memset(&a, 0, sizeof a);
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
+    a.sin_port = htons(port);
     socklen_t len = sizeof a;
-    uint16_t port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
+    const bool ok = bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+                    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0;
+    if (ok) got = ntohs(a.sin_port);
     close(s);
-    return port;
+    return ok;
+}
+
+// The first port of the kernel's ephemeral range (32768 unless configured otherwise).
+unsigned ephemeralLow() {
+    unsigned lo = 32768, hi = 60999;
+    if (FILE* f = fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+        if (fscanf(f, "%u %u", &lo, &hi) != 2) lo = 32768;
+        fclose(f);
+    }
+    return lo;
+}
+
+}  // namespace
+
+uint16_t freeLoopbackPort() {
+    // Below the ephemeral range: a port found free there cannot be taken, before the caller
+    // listens on it, by an outgoing connection of another test running at the same time.
+    static constexpr unsigned kFirst = 10000;
+    const unsigned lo = ephemeralLow();
+    uint16_t got = 0;
+    if (lo > kFirst + 1000) {
+        std::random_device rd;
+        std::mt19937 pick(rd() ^ static_cast<unsigned>(getpid()));
+        std::uniform_int_distribution<unsigned> in(kFirst, lo - 1);
+        for (int i = 0; i < 64; ++i)
+            if (bindsOnLoopback(static_cast<uint16_t>(in(pick)), got)) return got;
+    }
+    return bindsOnLoopback(0, got) ? got : 0;
 }
 
 std::string defaultPluginPath() {

@@ -55,7 +55,7 @@ private:
     PFN_Plugin_GetPortStatus m_getPortStatus = nullptr;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
+// A TCP port on 127.0.0.1 that was free a moment ago, below the ephemeral range.
 uint16_t freeLoopbackPort();
 // Path of libVexaDev.so next to the running program (../lib/libVexaDev.so).
 std::string defaultPluginPath();
