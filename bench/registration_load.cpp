@@ -172,6 +172,17 @@ Json::Value latencyJson(std::vector<double> us, long failed, int devices) {
     return v;
 }
 
+// requestLoad over slots [first, first + n), summarised with the load average before and after.
+Json::Value timedRequests(vload::LoadHost& h, size_t first, size_t n, int seconds) {
+    const std::string load0 = loadAverage();
+    long failed = 0;
+    std::vector<double> lat = requestLoad(h, first, n, seconds, failed);
+    Json::Value v = latencyJson(std::move(lat), failed, static_cast<int>(n));
+    v["loadAverageBefore"] = load0;
+    v["loadAverageAfter"] = loadAverage();
+    return v;
+}
+
 // A login burst of <prefix>1.. for `count` devices; they stay on line. Seconds from starting
 // the simulators to all on line (and from the first login to the last) into `out`.
 bool burst(vload::LoadHost& h, const std::string& bin, uint16_t reg, long count, long per, int loginRate,
@@ -233,17 +244,11 @@ int runScale(const Opts& o, const std::string& bin) {
     // of the thousands of other devices it plays.
     h.addDevices("probe", 1, o.few, "load-key");
     h.addDevices("dev", 1, o.small, "load-key");
-    const size_t firstDev = static_cast<size_t>(o.few);
     std::vector<pid_t> probes;
     Json::Value fewBurst;
     ok &= burst(h, bin, reg, o.few, o.perProc, o.loginRate, probes, fewBurst, 0, "probe");
-    long failed = 0;
     settle(h, o.settle);
-    const std::string fewLoad0 = loadAverage();
-    std::vector<double> lat = requestLoad(h, 0, o.few, o.measure, failed);
-    r["requestsFew"] = latencyJson(lat, failed, o.few);
-    r["requestsFew"]["loadAverageBefore"] = fewLoad0;
-    r["requestsFew"]["loadAverageAfter"] = loadAverage();
+    r["requestsFew"] = timedRequests(h, 0, o.few, o.measure);
 
     ok &= burst(h, bin, reg, o.small, o.perProc, o.loginRate, children, r["burstSmall"], o.few);
     settle(h, o.settle);  // logging out with on-line set-ups in flight only adds noise to the log
@@ -255,19 +260,11 @@ int runScale(const Opts& o, const std::string& bin) {
     const double cpuHold0 = vload::cpuSeconds(0);
     double simCpu0 = 0, simCpu1 = 0;
     for (pid_t pid : children) simCpu0 += vload::cpuSeconds(pid);
-    const std::string load0 = loadAverage();
-    lat = requestLoad(h, firstDev, o.devices, o.measure, failed);
+    r["requestsLarge"] = timedRequests(h, o.few, o.devices, o.measure);
     for (pid_t pid : children) simCpu1 += vload::cpuSeconds(pid);
-    r["requestsLarge"] = latencyJson(lat, failed, o.devices);
-    r["requestsLarge"]["loadAverageBefore"] = load0;
-    r["requestsLarge"]["loadAverageAfter"] = loadAverage();
     r["hostCpuSecDuringLargeRequests"] = vload::cpuSeconds(0) - cpuHold0;
     r["devsimCpuSecDuringLargeRequests"] = simCpu1 - simCpu0;
-    const std::string probeLoad0 = loadAverage();
-    lat = requestLoad(h, 0, o.few, o.measure, failed);
-    r["requestsProbesUnderLoad"] = latencyJson(lat, failed, o.few);
-    r["requestsProbesUnderLoad"]["loadAverageBefore"] = probeLoad0;
-    r["requestsProbesUnderLoad"]["loadAverageAfter"] = loadAverage();
+    r["requestsProbesUnderLoad"] = timedRequests(h, 0, o.few, o.measure);
     r["figuresAllOnline"] = figuresJson(vload::procFigures(0));
     r["onlineAfterRequests"] = static_cast<Json::Int64>(h.onlineNow.load());
     ok &= logoutAll(h, children, o.devices, o.few);
